@@ -1,0 +1,73 @@
+#include "pci_config.h"
+
+#include "port_io.h"
+
+RegisterJournal g_journal;
+
+static const std::uint16_t CONFIG_ADDRESS = 0xCF8;
+static const std::uint16_t CONFIG_DATA = 0xCFC;
+
+std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t function)
+{
+    return 0x80000000u | (device << 11) | (function << 8) | reg;
+}
+
+std::uint16_t cfg_data_port(std::uint32_t reg)
+{
+    return static_cast<std::uint16_t>(CONFIG_DATA + (reg & 3));
+}
+
+JournalEntry journal_entry(int index)
+{
+    JournalEntry e = {g_journal.address[index], g_journal.previous[index],
+                      g_journal.port[index]};
+    return e;
+}
+
+void cfg_read_record(std::uint32_t reg, std::uint32_t device, std::uint32_t function)
+{
+    std::uint32_t address = cfg_address(reg, device, function);
+    std::uint16_t port = cfg_data_port(reg);
+    port_out32(CONFIG_ADDRESS, address);
+    std::uint8_t previous = port_in8(port);
+
+    int i = g_journal.count;
+    g_journal.address[i] = address;
+    g_journal.previous[i] = previous;
+    g_journal.port[i] = port;
+    g_journal.count = i + 1;
+}
+
+void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t function,
+                    std::uint32_t value)
+{
+    // The address goes out again even if the last access selected it: the
+    // pair must not depend on what ran before.
+    port_out32(CONFIG_ADDRESS, cfg_address(reg, device, function));
+    port_out8(cfg_data_port(reg), static_cast<std::uint8_t>(value));
+}
+
+// Bits 30-24 of CONFIG_ADDRESS are reserved: host bridges ignore them, so
+// two addresses that differ only there select the same register.
+static const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
+
+static bool journalled_earlier(int index)
+{
+    std::uint32_t reg = g_journal.address[index] & ADDRESS_DECODED;
+    for (int i = 0; i < index; i++)
+        if ((g_journal.address[i] & ADDRESS_DECODED) == reg)
+            return true;
+    return false;
+}
+
+void journal_restore()
+{
+    for (int i = 0; i < g_journal.count; i++) {
+        // A later entry of the same address holds a byte the pass wrote.
+        if (journalled_earlier(i))
+            continue;
+        port_out32(CONFIG_ADDRESS, g_journal.address[i]);
+        port_out8(static_cast<std::uint16_t>(g_journal.port[i]),
+                  static_cast<std::uint8_t>(g_journal.previous[i]));
+    }
+}

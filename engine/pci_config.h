@@ -1,0 +1,42 @@
+// PCI configuration space, byte-wide, through Configuration Mechanism #1,
+// and the journal of every byte the settings pass replaced.
+#pragma once
+
+#include <cstdint>
+
+const int MAX_JOURNAL_ENTRIES = 64;
+
+// One journalled write is one index across the three arrays of the journal.
+struct JournalEntry {
+    std::uint32_t address;   // CONFIG_ADDRESS as written to 0xCF8
+    std::uint32_t previous;  // byte read before the write (low 8 bits)
+    std::uint32_t port;      // data port 0xCFC..0xCFF (low 16 bits)
+};
+
+struct RegisterJournal {
+    std::uint32_t address[MAX_JOURNAL_ENTRIES];
+    std::uint32_t previous[MAX_JOURNAL_ENTRIES];
+    std::uint32_t port[MAX_JOURNAL_ENTRIES];
+    std::int32_t count;
+};
+
+extern RegisterJournal g_journal;
+
+// 0x80000000 | device << 11 | function << 8 | reg, no field masked: large
+// numbers spill into the neighbouring fields and the bus number.
+std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t function);
+// 0xCFC plus the register's byte lane.
+std::uint16_t cfg_data_port(std::uint32_t reg);
+
+JournalEntry journal_entry(int index);
+
+// Reads the register's current byte and appends it to the journal.
+// The caller keeps g_journal.count below MAX_JOURNAL_ENTRIES.
+void cfg_read_record(std::uint32_t reg, std::uint32_t device, std::uint32_t function);
+// Writes the low 8 bits of value; the journal is not touched.
+void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t function,
+                    std::uint32_t value);
+// Puts the journalled bytes back, oldest first. A register journalled more
+// than once is written only from its oldest entry, which holds the byte it
+// had before the pass; later entries hold bytes the pass itself wrote. Leaves the journal as it is, so it may run again.
+void journal_restore();

@@ -1,0 +1,44 @@
+// kvtl.cfg: one register write per line, "register,value,device,function"
+// in hexadecimal, applied once at start-up with every previous byte journalled.
+#pragma once
+
+#include <cstdint>
+
+// One read takes at most LINE_BUFFER_SIZE - 1 bytes: longer lines come in
+// pieces, and each piece is a line of its own.
+const int LINE_BUFFER_SIZE = 254;
+
+// Hex digits up to the first other character; 32-bit, wrapping. No digit: 0.
+std::uint32_t parse_hex(const char *text);
+
+// Text-mode reader over file_io.h: CR LF reads as LF (also across a buffer
+// border), a lone CR stays, 0x1A ends the input for good, a read failure
+// ends the piece in progress and the next read tries again.
+struct SettingsReader {
+    void *file;
+    unsigned char buf[512];
+    int pos;
+    int len;
+    bool at_eof;       // end of file or 0x1A seen: nothing more
+    bool failed;       // a read failed: report it once, then try again
+};
+
+void reader_start(SettingsReader *r, void *file);
+// Reads one piece into line (LINE_BUFFER_SIZE bytes): up to and including a
+// LF, or 253 bytes. Returns the byte count; 0 when nothing could be read.
+// line[count] is 0; the piece itself may hold zero bytes.
+int reader_next_piece(SettingsReader *r, char *line);
+
+// Splits a piece at commas like strtok: runs of commas are one separator,
+// no empty fields. Text ends at the first zero byte. Returns the number of
+// fields found (at most max_fields) and their parsed values.
+int settings_fields(const char *line, std::uint32_t *fields, int max_fields);
+
+// Applies one piece as a settings line: register, value, device, function
+// (missing ones are 0). Returns false for a piece with no field.
+bool settings_apply_piece(const char *line);
+
+// The settings pass: each line read is applied at once (journal, then write)
+// until the input ends or MAX_JOURNAL_ENTRIES lines are applied. A file that
+// cannot be opened applies nothing.
+void load_settings(const char *file_name);

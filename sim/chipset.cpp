@@ -1,0 +1,355 @@
+#include "chipset.h"
+
+#include <cctype>
+#include <cstdio>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+const std::uint16_t CONFIG_ADDRESS = 0xCF8;
+const std::uint16_t CONFIG_DATA = 0xCFC;
+// Bits 30-24 are reserved and 1-0 select no byte: neither is latched.
+const std::uint32_t ADDRESS_LATCHED = 0x80FFFFFCu;
+
+using Space = std::array<std::uint8_t, 256>;
+
+void put16(Space &s, unsigned reg, unsigned v)
+{
+    s[reg] = static_cast<std::uint8_t>(v);
+    s[reg + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void put32(Space &s, unsigned reg, std::uint32_t v)
+{
+    put16(s, reg, v & 0xFFFF);
+    put16(s, reg + 2, v >> 16);
+}
+
+Space header(unsigned vendor, unsigned device, unsigned command, unsigned status, unsigned rev,
+             std::uint32_t class_code, unsigned header_type)
+{
+    Space s{};
+    put16(s, 0x00, vendor);
+    put16(s, 0x02, device);
+    put16(s, 0x04, command);
+    put16(s, 0x06, status);
+    s[0x08] = static_cast<std::uint8_t>(rev);
+    s[0x09] = static_cast<std::uint8_t>(class_code);
+    s[0x0A] = static_cast<std::uint8_t>(class_code >> 8);
+    s[0x0B] = static_cast<std::uint8_t>(class_code >> 16);
+    s[0x0E] = static_cast<std::uint8_t>(header_type);
+    return s;
+}
+
+int hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// Parses exactly `digits` hex digits at p; -1 if they are not there.
+long hex_at(const std::string &s, size_t p, size_t digits)
+{
+    if (p + digits > s.size())
+        return -1;
+    long v = 0;
+    for (size_t i = 0; i < digits; i++) {
+        int d = hex_value(s[p + i]);
+        if (d < 0)
+            return -1;
+        v = v * 16 + d;
+    }
+    return v;
+}
+
+// "[dddd:]bb:dd.f " at the start of a line.
+bool parse_slot(const std::string &line, Bdf *at, std::string *name)
+{
+    size_t p = 0;
+    if (line.size() > 5 && line[4] == ':' && hex_at(line, 0, 4) >= 0 && line[7] == ':')
+        p = 5;
+    long bus = hex_at(line, p, 2), dev = hex_at(line, p + 3, 2), fn = hex_at(line, p + 6, 1);
+    if (bus < 0 || dev < 0 || fn < 0 || line[p + 2] != ':' || line[p + 5] != '.' || dev > 31 ||
+        fn > 7)
+        return false;
+    if (line.size() > p + 7 && line[p + 7] != ' ')
+        return false;
+    *at = {static_cast<unsigned>(bus), static_cast<unsigned>(dev), static_cast<unsigned>(fn)};
+    *name = line.size() > p + 8 ? line.substr(p + 8) : "";
+    return true;
+}
+
+}  // namespace
+
+std::string format(const PortOp &op)
+{
+    char text[40];
+    if (op.dir == PortOp::Out)
+        std::snprintf(text, sizeof text, "out%u %04x %0*x", op.width * 8u, op.port,
+                      op.width * 2, op.value);
+    else
+        std::snprintf(text, sizeof text, "in%u %04x -> %0*x", op.width * 8u, op.port,
+                      op.width * 2, op.value);
+    return text;
+}
+
+std::string format(const Bdf &b)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02x:%02x.%x", b.bus & 0xFF, b.dev & 0x1F, b.fn & 7);
+    return text;
+}
+
+Target decode(std::uint32_t a, std::uint16_t data_port)
+{
+    Target t;
+    t.enabled = (a & 0x80000000u) != 0;
+    t.bdf = {(a >> 16) & 0xFF, (a >> 11) & 0x1F, (a >> 8) & 7};
+    t.reg = (a & 0xFC) | (data_port & 3u);
+    return t;
+}
+
+std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes)
+{
+    std::array<std::uint8_t, 256> w;
+    w.fill(0xFF);
+    const unsigned fixed[] = {0x00, 0x01, 0x02, 0x03, 0x06, 0x07, 0x08,
+                              0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x3D};
+    for (unsigned reg : fixed)
+        w[reg] = 0;
+    if ((bytes[0x0E] & 0x7F) == 0)  // subsystem IDs of an ordinary device
+        for (unsigned reg = 0x2C; reg < 0x30; reg++)
+            w[reg] = 0;
+    return w;
+}
+
+void Chipset::add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name)
+{
+    functions_[at] = Function{std::move(name), bytes, standard_writable(bytes)};
+}
+
+void Chipset::set_writable(Bdf at, unsigned reg, std::uint8_t mask)
+{
+    auto f = functions_.find(at);
+    if (f != functions_.end())
+        f->second.writable[reg & 0xFF] = mask;
+}
+
+bool Chipset::load_lspci(const std::string &text, std::string *error)
+{
+    std::istringstream in(text);
+    std::string line;
+    bool have_slot = false, added = false;
+    Bdf at{};
+    std::string name;
+    Space bytes{};
+    int line_no = 0;
+    auto finish = [&] {
+        if (have_slot) {
+            add_function(at, bytes, name);
+            added = true;
+        }
+    };
+    while (std::getline(in, line)) {
+        line_no++;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        Bdf slot;
+        std::string slot_name;
+        if (parse_slot(line, &slot, &slot_name)) {
+            finish();
+            have_slot = true;
+            at = slot;
+            name = slot_name;
+            bytes.fill(0);
+            continue;
+        }
+        // "40: 0c 02 ..." (offsets above 0xff have three digits)
+        size_t colon = line.find(':');
+        long offset = colon == 2 || colon == 3 ? hex_at(line, 0, colon) : -1;
+        if (offset < 0 || !have_slot) {
+            if (error)
+                *error = "line " + std::to_string(line_no) + ": not an lspci -x dump: " + line;
+            return false;
+        }
+        size_t p = colon + 1;
+        for (long reg = offset; p < line.size(); reg++) {
+            while (p < line.size() && line[p] == ' ')
+                p++;
+            if (p >= line.size())
+                break;
+            long v = hex_at(line, p, 2);
+            if (v < 0 || (p + 2 < line.size() && line[p + 2] != ' ')) {
+                if (error)
+                    *error = "line " + std::to_string(line_no) + ": bad byte: " + line;
+                return false;
+            }
+            if (reg < 256)
+                bytes[static_cast<size_t>(reg)] = static_cast<std::uint8_t>(v);
+            p += 2;
+        }
+    }
+    finish();
+    if (!added && error)
+        *error = "no device in the dump";
+    return added;
+}
+
+bool Chipset::present(Bdf at) const
+{
+    return functions_.count(at) != 0;
+}
+
+std::uint8_t Chipset::peek(Bdf at, unsigned reg) const
+{
+    auto f = functions_.find(at);
+    return f == functions_.end() ? 0xFF : f->second.bytes[reg & 0xFF];
+}
+
+void Chipset::poke(Bdf at, unsigned reg, std::uint8_t value)
+{
+    auto f = functions_.find(at);
+    if (f != functions_.end())
+        f->second.bytes[reg & 0xFF] = value;
+}
+
+std::uint8_t Chipset::config_read(unsigned lane)
+{
+    Target t = decode(address_, static_cast<std::uint16_t>(CONFIG_DATA + lane));
+    if (!t.enabled)
+        return 0xFF;  // not a configuration cycle: nothing answers
+    return peek(t.bdf, t.reg);
+}
+
+void Chipset::config_write(unsigned lane, std::uint8_t value)
+{
+    Target t = decode(address_, static_cast<std::uint16_t>(CONFIG_DATA + lane));
+    auto f = functions_.find(t.bdf);
+    if (!t.enabled || f == functions_.end())
+        return;
+    std::uint8_t &b = f->second.bytes[t.reg];
+    std::uint8_t mask = f->second.writable[t.reg];
+    b = static_cast<std::uint8_t>((b & ~mask) | (value & mask));
+}
+
+std::uint32_t Chipset::io_read(std::uint16_t port, unsigned width)
+{
+    std::uint32_t value = 0;
+    if (port == CONFIG_ADDRESS && width == 4) {
+        value = address_;
+    } else {
+        for (unsigned i = 0; i < width; i++) {
+            unsigned p = port + i;
+            std::uint8_t b = 0xFF;
+            if (p >= CONFIG_DATA && p <= CONFIG_DATA + 3u)
+                b = config_read(p - CONFIG_DATA);
+            value |= static_cast<std::uint32_t>(b) << (8 * i);
+        }
+    }
+    trace_.push_back({PortOp::In, static_cast<std::uint8_t>(width), port, value});
+    return value;
+}
+
+void Chipset::io_write(std::uint16_t port, unsigned width, std::uint32_t value)
+{
+    if (width < 4)
+        value &= (1u << (8 * width)) - 1;
+    trace_.push_back({PortOp::Out, static_cast<std::uint8_t>(width), port, value});
+    // Only a full 32-bit write to 0xCF8 reaches CONFIG_ADDRESS; narrower ones
+    // are ordinary I/O cycles that nothing here decodes.
+    if (port == CONFIG_ADDRESS && width == 4) {
+        address_ = value & ADDRESS_LATCHED;
+        return;
+    }
+    for (unsigned i = 0; i < width; i++) {
+        unsigned p = port + i;
+        if (p >= CONFIG_DATA && p <= CONFIG_DATA + 3u)
+            config_write(p - CONFIG_DATA, static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
+Chipset default_machine()
+{
+    Chipset c;
+
+    // Intel 82443BX host bridge.
+    Space host = header(0x8086, 0x7190, 0x0006, 0x2210, 0x03, 0x060000, 0x00);
+    put32(host, 0x10, 0xE0000008);  // aperture base
+    host[0x34] = 0xA0;
+    const std::uint8_t host_regs[] = {0x0C, 0x02, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00,  // 50
+                                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 58
+                                      0x04, 0x08, 0x10, 0x18, 0x20, 0x20, 0x20, 0x20};  // 60
+    for (unsigned i = 0; i < sizeof host_regs; i++)
+        host[0x50 + i] = host_regs[i];
+    host[0x57] = 0x01;  // DRAM control
+    host[0x67] = 0x00;
+    host[0x7A] = 0x0A;  // power management control
+    c.add_function({0, 0, 0}, host, "Host bridge: Intel 440BX/ZX/DX host bridge (rev 03)");
+    c.set_writable({0, 0, 0}, 0x7A, 0x0F);  // upper nibble reserved
+
+    // Its AGP bridge to bus 1.
+    Space agp = header(0x8086, 0x7191, 0x0107, 0x0220, 0x03, 0x060400, 0x01);
+    agp[0x18] = 0x00;  // primary bus
+    agp[0x19] = 0x01;  // secondary bus
+    agp[0x1A] = 0x01;  // subordinate bus
+    agp[0x1B] = 0x40;
+    put16(agp, 0x20, 0xE400);
+    put16(agp, 0x22, 0xE5F0);
+    put16(agp, 0x24, 0xE600);
+    put16(agp, 0x26, 0xE7F0);
+    agp[0x3E] = 0x88;
+    c.add_function({0, 1, 0}, agp, "PCI bridge: Intel 440BX/ZX/DX AGP bridge (rev 03)");
+
+    // PIIX4 ISA bridge (multi-function), then IDE. Function 2 (USB) is off.
+    Space isa = header(0x8086, 0x7110, 0x000F, 0x0280, 0x02, 0x060100, 0x80);
+    const std::uint8_t isa_regs[] = {0x4D, 0x00, 0xF2, 0x00, 0x00, 0x00, 0x00, 0x00,  // 4c
+                                     0x00, 0x00, 0x00, 0x00, 0x0B, 0x0A, 0x80, 0x80};  // 54..
+    for (unsigned i = 0; i < sizeof isa_regs; i++)
+        isa[0x4C + i] = isa_regs[i];
+    isa[0x69] = 0x02;
+    isa[0x6A] = 0x04;
+    isa[0x76] = 0x0C;
+    isa[0x77] = 0x0C;
+    isa[0xB0] = 0x04;
+    isa[0xB1] = 0x20;
+    c.add_function({0, 7, 0}, isa, "ISA bridge: Intel 82371AB/EB/MB PIIX4 ISA (rev 02)");
+
+    Space ide = header(0x8086, 0x7111, 0x0005, 0x0280, 0x01, 0x01018A, 0x00);
+    put32(ide, 0x20, 0x0000F001);  // bus-master base
+    ide[0x0D] = 0x40;
+    put16(ide, 0x40, 0xA307);  // primary timing
+    put16(ide, 0x42, 0xA307);  // secondary timing
+    ide[0x48] = 0x05;          // Ultra DMA control
+    put16(ide, 0x4A, 0x0202);
+    c.add_function({0, 7, 1}, ide, "IDE interface: Intel 82371AB/EB/MB PIIX4 IDE (rev 01)");
+    c.set_writable({0, 7, 1}, 0x48, 0x0F);  // bits 7-4 reserved
+
+    // A Matrox G200 AGP card behind the bridge.
+    Space vga = header(0x102B, 0x0521, 0x0007, 0x02B0, 0x03, 0x030000, 0x00);
+    put32(vga, 0x10, 0xE6000008);
+    put32(vga, 0x14, 0xE5000000);
+    put32(vga, 0x2C, 0xFF03102B);
+    vga[0x34] = 0xDC;
+    vga[0x3C] = 0x0B;
+    vga[0x3D] = 0x01;
+    put32(vga, 0x40, 0x41044121);  // option register
+    c.add_function({1, 0, 0}, vga, "VGA compatible controller: Matrox G200 AGP (rev 03)");
+
+    return c;
+}
+
+Chipset &active_chipset()
+{
+    static Chipset chipset = default_machine();
+    return chipset;
+}
+
+}  // namespace sim

@@ -1,0 +1,107 @@
+// A virtual PC's PCI configuration space behind Configuration Mechanism #1.
+//
+// CONFIG_ADDRESS (0xCF8, 32-bit): bit 31 enable, 30-24 reserved (ignored,
+// read as 0), 23-16 bus, 15-11 device, 10-8 function, 7-2 dword, 1-0 ignored
+// (read as 0). CONFIG_DATA (0xCFC-0xCFF): the byte lane is the port's low two
+// bits. Absent functions read 0xFF and drop writes; each byte has a mask of
+// the bits that take a write. Every port operation is traced.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct PortOp {
+    enum Dir : std::uint8_t { In, Out };
+    Dir dir;
+    std::uint8_t width;  // bytes: 1, 2 or 4
+    std::uint16_t port;
+    std::uint32_t value;
+
+    bool operator==(const PortOp &o) const
+    {
+        return dir == o.dir && width == o.width && port == o.port && value == o.value;
+    }
+};
+
+inline PortOp out32(std::uint16_t port, std::uint32_t v) { return {PortOp::Out, 4, port, v}; }
+inline PortOp out8(std::uint16_t port, std::uint32_t v) { return {PortOp::Out, 1, port, v}; }
+inline PortOp in8(std::uint16_t port, std::uint32_t v) { return {PortOp::In, 1, port, v}; }
+
+// "out32 0cf8 80003943", "in8 0cff -> 5a"
+std::string format(const PortOp &op);
+
+struct Bdf {
+    unsigned bus, dev, fn;
+    bool operator<(const Bdf &o) const
+    {
+        return bus != o.bus ? bus < o.bus : dev != o.dev ? dev < o.dev : fn < o.fn;
+    }
+    bool operator==(const Bdf &o) const { return bus == o.bus && dev == o.dev && fn == o.fn; }
+};
+
+std::string format(const Bdf &b);  // "00:07.1"
+
+// Where a configuration address and data port land.
+struct Target {
+    bool enabled;  // bit 31 of the address
+    Bdf bdf;
+    unsigned reg;  // 0..255: the address's dword plus the port's byte lane
+};
+Target decode(std::uint32_t config_address, std::uint16_t data_port);
+
+struct Function {
+    std::string name;  // free text, e.g. from an lspci header line
+    std::array<std::uint8_t, 256> bytes;
+    std::array<std::uint8_t, 256> writable;  // per byte: bits that take a write
+};
+
+// Mask with the header's identity bytes read-only (IDs, revision, class,
+// header type, status, subsystem IDs, capability pointer, interrupt pin).
+std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes);
+
+class Chipset {
+public:
+    // Adds (or replaces) a function with the standard write mask.
+    void add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name = "");
+    void set_writable(Bdf at, unsigned reg, std::uint8_t mask);
+    // Adds the functions of an "lspci -x/-xx/-xxx/-xxxx" dump (domain prefix
+    // optional; bytes past 0xFF ignored, bytes not shown are 0). False, with a
+    // message, on text that is not such a dump.
+    bool load_lspci(const std::string &text, std::string *error);
+
+    bool present(Bdf at) const;
+    std::uint8_t peek(Bdf at, unsigned reg) const;  // 0xFF when absent
+    void poke(Bdf at, unsigned reg, std::uint8_t value);
+    const std::map<Bdf, Function> &functions() const { return functions_; }
+
+    // The I/O port side; width in bytes.
+    std::uint32_t io_read(std::uint16_t port, unsigned width);
+    void io_write(std::uint16_t port, unsigned width, std::uint32_t value);
+
+    std::uint32_t config_address() const { return address_; }
+    const std::vector<PortOp> &trace() const { return trace_; }
+    void clear_trace() { trace_.clear(); }
+
+private:
+    std::uint8_t config_read(unsigned lane);
+    void config_write(unsigned lane, std::uint8_t value);
+
+    std::map<Bdf, Function> functions_;
+    std::uint32_t address_ = 0;
+    std::vector<PortOp> trace_;
+};
+
+// A Pentium II era board: 440BX host bridge 00:00.0, its AGP bridge 00:01.0,
+// PIIX4 ISA bridge 00:07.0 and IDE 00:07.1 (00:07.2 absent), and an AGP
+// display adapter 01:00.0.
+Chipset default_machine();
+
+// The chipset that port_out32/port_in8/port_out8 of the host build reach.
+Chipset &active_chipset();
+
+}  // namespace sim

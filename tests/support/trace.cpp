@@ -1,0 +1,53 @@
+#include "trace.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "pci_config.h"
+
+Trace applied_line(std::uint32_t reg, std::uint32_t value, std::uint32_t device,
+                   std::uint32_t function, std::uint8_t previous)
+{
+    std::uint32_t a = 0x80000000u | (device << 11) | (function << 8) | reg;
+    std::uint16_t port = static_cast<std::uint16_t>(0xCFC + (reg & 3));
+    return {sim::out32(0xCF8, a), sim::in8(port, previous), sim::out32(0xCF8, a),
+            sim::out8(port, value & 0xFF)};
+}
+
+Trace restored(std::uint32_t address, std::uint16_t port, std::uint8_t previous)
+{
+    return {sim::out32(0xCF8, address), sim::out8(port, previous)};
+}
+
+Trace operator+(Trace a, const Trace &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+::testing::AssertionResult same_trace(const Trace &actual, const Trace &expected)
+{
+    if (actual == expected)
+        return ::testing::AssertionSuccess();
+    auto diff = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+    size_t first = static_cast<size_t>(diff.first - actual.begin());
+    std::ostringstream out;
+    out << "traces differ at operation " << first << " (actual " << actual.size()
+        << " ops, expected " << expected.size() << ")\n";
+    for (size_t i = 0; i < std::max(actual.size(), expected.size()); i++) {
+        std::string a = i < actual.size() ? sim::format(actual[i]) : "-";
+        std::string e = i < expected.size() ? sim::format(expected[i]) : "-";
+        out << (i == first ? "> " : "  ") << i << ": " << a;
+        if (a != e)
+            out << "   expected " << e;
+        out << "\n";
+    }
+    return ::testing::AssertionFailure() << out.str();
+}
+
+void use_machine(const sim::Chipset &machine)
+{
+    sim::active_chipset() = machine;
+    sim::active_chipset().clear_trace();
+    g_journal = RegisterJournal{};
+}

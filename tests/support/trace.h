@@ -1,0 +1,27 @@
+// Expected port traces as tables, compared by one helper that prints both
+// sides on a mismatch.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "chipset.h"
+
+using Trace = std::vector<sim::PortOp>;
+
+// The four operations of one applied settings line: journal read, then write.
+Trace applied_line(std::uint32_t reg, std::uint32_t value, std::uint32_t device,
+                   std::uint32_t function, std::uint8_t previous);
+// The two operations that put one journalled byte back.
+Trace restored(std::uint32_t address, std::uint16_t port, std::uint8_t previous);
+Trace operator+(Trace a, const Trace &b);
+
+::testing::AssertionResult same_trace(const Trace &actual, const Trace &expected);
+#define EXPECT_TRACE(actual, expected) EXPECT_TRUE(same_trace((actual), (expected)))
+
+// Makes `machine` the chipset the port functions reach, with an empty trace
+// and an empty journal.
+void use_machine(const sim::Chipset &machine);
