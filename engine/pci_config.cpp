@@ -19,8 +19,7 @@ std::uint16_t cfg_data_port(std::uint32_t reg)
 
 JournalEntry journal_entry(int index)
 {
-    JournalEntry e = {g_journal.address[index], g_journal.previous[index],
-                      g_journal.port[index]};
+    JournalEntry e = {g_journal.address[index], g_journal.previous[index], g_journal.port[index]};
     return e;
 }
 

@@ -8,9 +8,9 @@ const int MAX_JOURNAL_ENTRIES = 64;
 
 // One journalled write is one index across the three arrays of the journal.
 struct JournalEntry {
-    std::uint32_t address;   // CONFIG_ADDRESS as written to 0xCF8
-    std::uint32_t previous;  // byte read before the write (low 8 bits)
-    std::uint32_t port;      // data port 0xCFC..0xCFF (low 16 bits)
+    std::uint32_t address;  // CONFIG_ADDRESS as written to 0xCF8
+    std::uint32_t previous; // byte read before the write (low 8 bits)
+    std::uint32_t port;     // data port 0xCFC..0xCFF (low 16 bits)
 };
 
 struct RegisterJournal {
@@ -38,5 +38,6 @@ void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t funct
                     std::uint32_t value);
 // Puts the journalled bytes back, oldest first. A register journalled more
 // than once is written only from its oldest entry, which holds the byte it
-// had before the pass; later entries hold bytes the pass itself wrote. Leaves the journal as it is, so it may run again.
+// had before the pass; later entries hold bytes the pass itself wrote. Leaves the journal as it is,
+// so it may run again.
 void journal_restore();

@@ -3,7 +3,7 @@
 #include "file_io.h"
 #include "pci_config.h"
 
-static const unsigned char CTRL_Z = 0x1A;  // DOS end-of-file mark
+static const unsigned char CTRL_Z = 0x1A; // DOS end-of-file mark
 static const int END = -1;
 
 std::uint32_t parse_hex(const char *text)
@@ -112,7 +112,7 @@ int settings_fields(const char *line, std::uint32_t *fields, int max_fields)
 
 bool settings_apply_piece(const char *line)
 {
-    std::uint32_t f[4] = {0, 0, 0, 0};  // register, value, device, function
+    std::uint32_t f[4] = {0, 0, 0, 0}; // register, value, device, function
     if (settings_fields(line, f, 4) == 0)
         return false;
     cfg_read_record(f[0], f[2], f[3]);

@@ -19,8 +19,8 @@ struct SettingsReader {
     unsigned char buf[512];
     int pos;
     int len;
-    bool at_eof;       // end of file or 0x1A seen: nothing more
-    bool failed;       // a read failed: report it once, then try again
+    bool at_eof; // end of file or 0x1A seen: nothing more
+    bool failed; // a read failed: report it once, then try again
 };
 
 void reader_start(SettingsReader *r, void *file);

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <sstream>
 
-namespace sim {
+namespace sim
+{
 
-namespace {
+namespace
+{
 
 const std::uint16_t CONFIG_ADDRESS = 0xCF8;
 const std::uint16_t CONFIG_DATA = 0xCFC;
@@ -85,17 +87,17 @@ bool parse_slot(const std::string &line, Bdf *at, std::string *name)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 std::string format(const PortOp &op)
 {
     char text[40];
     if (op.dir == PortOp::Out)
-        std::snprintf(text, sizeof text, "out%u %04x %0*x", op.width * 8u, op.port,
-                      op.width * 2, op.value);
+        std::snprintf(text, sizeof text, "out%u %04x %0*x", op.width * 8u, op.port, op.width * 2,
+                      op.value);
     else
-        std::snprintf(text, sizeof text, "in%u %04x -> %0*x", op.width * 8u, op.port,
-                      op.width * 2, op.value);
+        std::snprintf(text, sizeof text, "in%u %04x -> %0*x", op.width * 8u, op.port, op.width * 2,
+                      op.value);
     return text;
 }
 
@@ -123,7 +125,7 @@ std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 2
                               0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x3D};
     for (unsigned reg : fixed)
         w[reg] = 0;
-    if ((bytes[0x0E] & 0x7F) == 0)  // subsystem IDs of an ordinary device
+    if ((bytes[0x0E] & 0x7F) == 0) // subsystem IDs of an ordinary device
         for (unsigned reg = 0x2C; reg < 0x30; reg++)
             w[reg] = 0;
     return w;
@@ -225,7 +227,7 @@ std::uint8_t Chipset::config_read(unsigned lane)
 {
     Target t = decode(address_, static_cast<std::uint16_t>(CONFIG_DATA + lane));
     if (!t.enabled)
-        return 0xFF;  // not a configuration cycle: nothing answers
+        return 0xFF; // not a configuration cycle: nothing answers
     return peek(t.bdf, t.reg);
 }
 
@@ -282,24 +284,24 @@ Chipset default_machine()
 
     // Intel 82443BX host bridge.
     Space host = header(0x8086, 0x7190, 0x0006, 0x2210, 0x03, 0x060000, 0x00);
-    put32(host, 0x10, 0xE0000008);  // aperture base
+    put32(host, 0x10, 0xE0000008); // aperture base
     host[0x34] = 0xA0;
     const std::uint8_t host_regs[] = {0x0C, 0x02, 0x00, 0x20, 0x00, 0x00, 0x00, 0x00,  // 50
                                       0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 58
-                                      0x04, 0x08, 0x10, 0x18, 0x20, 0x20, 0x20, 0x20};  // 60
+                                      0x04, 0x08, 0x10, 0x18, 0x20, 0x20, 0x20, 0x20}; // 60
     for (unsigned i = 0; i < sizeof host_regs; i++)
         host[0x50 + i] = host_regs[i];
-    host[0x57] = 0x01;  // DRAM control
+    host[0x57] = 0x01; // DRAM control
     host[0x67] = 0x00;
-    host[0x7A] = 0x0A;  // power management control
+    host[0x7A] = 0x0A; // power management control
     c.add_function({0, 0, 0}, host, "Host bridge: Intel 440BX/ZX/DX host bridge (rev 03)");
-    c.set_writable({0, 0, 0}, 0x7A, 0x0F);  // upper nibble reserved
+    c.set_writable({0, 0, 0}, 0x7A, 0x0F); // upper nibble reserved
 
     // Its AGP bridge to bus 1.
     Space agp = header(0x8086, 0x7191, 0x0107, 0x0220, 0x03, 0x060400, 0x01);
-    agp[0x18] = 0x00;  // primary bus
-    agp[0x19] = 0x01;  // secondary bus
-    agp[0x1A] = 0x01;  // subordinate bus
+    agp[0x18] = 0x00; // primary bus
+    agp[0x19] = 0x01; // secondary bus
+    agp[0x1A] = 0x01; // subordinate bus
     agp[0x1B] = 0x40;
     put16(agp, 0x20, 0xE400);
     put16(agp, 0x22, 0xE5F0);
@@ -311,7 +313,7 @@ Chipset default_machine()
     // PIIX4 ISA bridge (multi-function), then IDE. Function 2 (USB) is off.
     Space isa = header(0x8086, 0x7110, 0x000F, 0x0280, 0x02, 0x060100, 0x80);
     const std::uint8_t isa_regs[] = {0x4D, 0x00, 0xF2, 0x00, 0x00, 0x00, 0x00, 0x00,  // 4c
-                                     0x00, 0x00, 0x00, 0x00, 0x0B, 0x0A, 0x80, 0x80};  // 54..
+                                     0x00, 0x00, 0x00, 0x00, 0x0B, 0x0A, 0x80, 0x80}; // 54..
     for (unsigned i = 0; i < sizeof isa_regs; i++)
         isa[0x4C + i] = isa_regs[i];
     isa[0x69] = 0x02;
@@ -323,14 +325,14 @@ Chipset default_machine()
     c.add_function({0, 7, 0}, isa, "ISA bridge: Intel 82371AB/EB/MB PIIX4 ISA (rev 02)");
 
     Space ide = header(0x8086, 0x7111, 0x0005, 0x0280, 0x01, 0x01018A, 0x00);
-    put32(ide, 0x20, 0x0000F001);  // bus-master base
+    put32(ide, 0x20, 0x0000F001); // bus-master base
     ide[0x0D] = 0x40;
-    put16(ide, 0x40, 0xA307);  // primary timing
-    put16(ide, 0x42, 0xA307);  // secondary timing
-    ide[0x48] = 0x05;          // Ultra DMA control
+    put16(ide, 0x40, 0xA307); // primary timing
+    put16(ide, 0x42, 0xA307); // secondary timing
+    ide[0x48] = 0x05;         // Ultra DMA control
     put16(ide, 0x4A, 0x0202);
     c.add_function({0, 7, 1}, ide, "IDE interface: Intel 82371AB/EB/MB PIIX4 IDE (rev 01)");
-    c.set_writable({0, 7, 1}, 0x48, 0x0F);  // bits 7-4 reserved
+    c.set_writable({0, 7, 1}, 0x48, 0x0F); // bits 7-4 reserved
 
     // A Matrox G200 AGP card behind the bridge.
     Space vga = header(0x102B, 0x0521, 0x0007, 0x02B0, 0x03, 0x030000, 0x00);
@@ -340,7 +342,7 @@ Chipset default_machine()
     vga[0x34] = 0xDC;
     vga[0x3C] = 0x0B;
     vga[0x3D] = 0x01;
-    put32(vga, 0x40, 0x41044121);  // option register
+    put32(vga, 0x40, 0x41044121); // option register
     c.add_function({1, 0, 0}, vga, "VGA compatible controller: Matrox G200 AGP (rev 03)");
 
     return c;
@@ -352,4 +354,4 @@ Chipset &active_chipset()
     return chipset;
 }
 
-}  // namespace sim
+} // namespace sim

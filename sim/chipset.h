@@ -13,12 +13,13 @@
 #include <string>
 #include <vector>
 
-namespace sim {
+namespace sim
+{
 
 struct PortOp {
     enum Dir : std::uint8_t { In, Out };
     Dir dir;
-    std::uint8_t width;  // bytes: 1, 2 or 4
+    std::uint8_t width; // bytes: 1, 2 or 4
     std::uint16_t port;
     std::uint32_t value;
 
@@ -28,9 +29,18 @@ struct PortOp {
     }
 };
 
-inline PortOp out32(std::uint16_t port, std::uint32_t v) { return {PortOp::Out, 4, port, v}; }
-inline PortOp out8(std::uint16_t port, std::uint32_t v) { return {PortOp::Out, 1, port, v}; }
-inline PortOp in8(std::uint16_t port, std::uint32_t v) { return {PortOp::In, 1, port, v}; }
+inline PortOp out32(std::uint16_t port, std::uint32_t v)
+{
+    return {PortOp::Out, 4, port, v};
+}
+inline PortOp out8(std::uint16_t port, std::uint32_t v)
+{
+    return {PortOp::Out, 1, port, v};
+}
+inline PortOp in8(std::uint16_t port, std::uint32_t v)
+{
+    return {PortOp::In, 1, port, v};
+}
 
 // "out32 0cf8 80003943", "in8 0cff -> 5a"
 std::string format(const PortOp &op);
@@ -44,27 +54,28 @@ struct Bdf {
     bool operator==(const Bdf &o) const { return bus == o.bus && dev == o.dev && fn == o.fn; }
 };
 
-std::string format(const Bdf &b);  // "00:07.1"
+std::string format(const Bdf &b); // "00:07.1"
 
 // Where a configuration address and data port land.
 struct Target {
-    bool enabled;  // bit 31 of the address
+    bool enabled; // bit 31 of the address
     Bdf bdf;
-    unsigned reg;  // 0..255: the address's dword plus the port's byte lane
+    unsigned reg; // 0..255: the address's dword plus the port's byte lane
 };
 Target decode(std::uint32_t config_address, std::uint16_t data_port);
 
 struct Function {
-    std::string name;  // free text, e.g. from an lspci header line
+    std::string name; // free text, e.g. from an lspci header line
     std::array<std::uint8_t, 256> bytes;
-    std::array<std::uint8_t, 256> writable;  // per byte: bits that take a write
+    std::array<std::uint8_t, 256> writable; // per byte: bits that take a write
 };
 
 // Mask with the header's identity bytes read-only (IDs, revision, class,
 // header type, status, subsystem IDs, capability pointer, interrupt pin).
 std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes);
 
-class Chipset {
+class Chipset
+{
 public:
     // Adds (or replaces) a function with the standard write mask.
     void add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name = "");
@@ -75,7 +86,7 @@ public:
     bool load_lspci(const std::string &text, std::string *error);
 
     bool present(Bdf at) const;
-    std::uint8_t peek(Bdf at, unsigned reg) const;  // 0xFF when absent
+    std::uint8_t peek(Bdf at, unsigned reg) const; // 0xFF when absent
     void poke(Bdf at, unsigned reg, std::uint8_t value);
     const std::map<Bdf, Function> &functions() const { return functions_; }
 
@@ -104,4 +115,4 @@ Chipset default_machine();
 // The chipset that port_out32/port_in8/port_out8 of the host build reach.
 Chipset &active_chipset();
 
-}  // namespace sim
+} // namespace sim

@@ -7,7 +7,8 @@
 
 #include "file_io.h"
 
-namespace {
+namespace
+{
 
 struct OpenFile {
     std::string content;
@@ -20,9 +21,10 @@ unsigned chunk = 0;
 int calls = 0;
 int open_count = 0;
 
-}  // namespace
+} // namespace
 
-namespace memfs {
+namespace memfs
+{
 
 void reset()
 {
@@ -33,13 +35,28 @@ void reset()
     open_count = 0;
 }
 
-void put(const std::string &name, const std::string &content) { files[name] = content; }
-void set_chunk(unsigned bytes) { chunk = bytes; }
-void fail_read(int call) { failing.insert(call); }
-int read_calls() { return calls; }
-int open_files() { return open_count; }
+void put(const std::string &name, const std::string &content)
+{
+    files[name] = content;
+}
+void set_chunk(unsigned bytes)
+{
+    chunk = bytes;
+}
+void fail_read(int call)
+{
+    failing.insert(call);
+}
+int read_calls()
+{
+    return calls;
+}
+int open_files()
+{
+    return open_count;
+}
 
-}  // namespace memfs
+} // namespace memfs
 
 file_handle file_open_read(const char *name)
 {

@@ -5,7 +5,8 @@
 
 #include <string>
 
-namespace memfs {
+namespace memfs
+{
 
 void reset();
 void put(const std::string &name, const std::string &content);
@@ -14,6 +15,6 @@ void set_chunk(unsigned bytes);
 // Read calls (counted from 1 over all files) that fail and consume nothing.
 void fail_read(int call);
 int read_calls();
-int open_files();  // opened and not yet closed
+int open_files(); // opened and not yet closed
 
-}  // namespace memfs
+} // namespace memfs
