@@ -31,35 +31,32 @@ void reader_start(SettingsReader *r, void *file)
     r->failed = false;
 }
 
-// Refills the buffer. False at the end of the file or on a failed read.
-static bool refill(SettingsReader *r)
+// Refills the buffer: 1 with bytes, 0 at the end of the file, -1 when the
+// read failed.
+static int refill(SettingsReader *r)
 {
     r->pos = 0;
     r->len = 0;
     int n = file_read(r->file, r->buf, sizeof r->buf);
-    if (n < 0) {
-        r->failed = true;
-        return false;
-    }
-    if (n == 0) {
-        r->at_eof = true;
-        return false;
+    if (n <= 0) {
+        r->at_eof = n == 0;
+        return n < 0 ? -1 : 0;
     }
     r->len = n;
-    return true;
+    return 1;
 }
 
 // Next byte after the text rules, or END for the end of the input and for a
 // failed read (which the next call tries again).
 static int next_byte(SettingsReader *r)
 {
-    if (r->failed) {
+    if (r->failed) {  // the read after a CR failed: end this piece
         r->failed = false;
         return END;
     }
     if (r->at_eof)
         return END;
-    if (r->pos == r->len && !refill(r))
+    if (r->pos == r->len && refill(r) <= 0)
         return END;
 
     unsigned char c = r->buf[r->pos++];
@@ -69,9 +66,15 @@ static int next_byte(SettingsReader *r)
     }
     if (c != '\r')
         return c;
-    // CR LF is one LF, even when the LF comes with the next read.
-    if (r->pos == r->len && !refill(r))
-        return c;
+    // CR LF is one LF, even when the LF comes with the next read. A failure
+    // there ends the piece after the CR, as it would before any other byte.
+    if (r->pos == r->len) {
+        int got = refill(r);
+        if (got < 0)
+            r->failed = true;
+        if (got <= 0)
+            return c;
+    }
     if (r->buf[r->pos] == '\n') {
         r->pos++;
         return '\n';

@@ -1,1 +1,104 @@
-#include "trace.h"
+// The virtual chipset must behave like a Mechanism #1 host bridge, or every
+// trace the tests compare would prove nothing.
+#include <gtest/gtest.h>
+
+#include "chipset.h"
+
+namespace
+{
+
+using sim::Bdf;
+
+struct Access {
+    const char *name;
+    std::uint32_t address;
+    std::uint16_t port;
+    std::uint8_t expected;
+};
+
+TEST(Chipset, DecodesAddressAndByteLane)
+{
+    sim::Chipset c = sim::default_machine();
+    const Access cases[] = {
+        {"vendor low", 0x80000000, 0xCFC, 0x86},
+        {"vendor high through lane 1", 0x80000000, 0xCFD, 0x80},
+        {"address bits 1-0 ignored, lane from port", 0x80000003, 0xCFD, 0x80},
+        {"PIIX4 IDE timing byte 0x43", 0x80003940, 0xCFF, 0xA3},
+        {"reserved bits 30-24 ignored", 0xFF003943, 0xCFF, 0xA3},
+        {"bus 1 display adapter", 0x80010000, 0xCFC, 0x2B},
+        {"absent 00:07.2", 0x80003A00, 0xCFC, 0xFF},
+        {"absent bus 2", 0x80020000, 0xCFC, 0xFF},
+        {"enable bit clear: no configuration cycle", 0x00000000, 0xCFC, 0xFF},
+    };
+    for (const Access &a : cases) {
+        c.io_write(0xCF8, 4, a.address);
+        EXPECT_EQ(c.io_read(a.port, 1), a.expected) << a.name;
+    }
+}
+
+TEST(Chipset, WritesHonourMasksAndPresence)
+{
+    sim::Chipset c = sim::default_machine();
+    auto write = [&](std::uint32_t address, std::uint16_t port, std::uint8_t v) {
+        c.io_write(0xCF8, 4, address);
+        c.io_write(port, 1, v);
+    };
+    write(0x80003900, 0xCFC, 0x00); // vendor ID: read-only
+    write(0x80003948, 0xCFC, 0xFF); // UDMA control: upper nibble reserved
+    write(0x80000050, 0xCFC, 0x5A); // writable chipset register
+    write(0x80003A40, 0xCFC, 0x12); // absent function
+    write(0x00000050, 0xCFC, 0x77); // not enabled
+    EXPECT_EQ(c.peek({0, 7, 1}, 0x00), 0x86);
+    EXPECT_EQ(c.peek({0, 7, 1}, 0x48), 0x0F);
+    EXPECT_EQ(c.peek({0, 0, 0}, 0x50), 0x5A);
+    EXPECT_FALSE(c.present({0, 7, 2}));
+}
+
+TEST(Chipset, OnlyA32BitWriteLatchesTheAddressAndEveryOperationIsTraced)
+{
+    sim::Chipset c = sim::default_machine();
+    c.io_write(0xCF8, 4, 0x80003943);
+    c.io_write(0xCF8, 1, 0x00); // byte write: an ordinary I/O cycle
+    EXPECT_EQ(c.config_address(), 0x80003940u);
+    EXPECT_EQ(c.io_read(0xCF8, 4), 0x80003940u);
+    EXPECT_EQ(c.io_read(0xCFE, 2), 0xA307u);
+    const std::vector<std::string> expected = {"out32 0cf8 80003943", "out8 0cf8 00",
+                                               "in32 0cf8 -> 80003940", "in16 0cfe -> a307"};
+    std::vector<std::string> actual;
+    for (const sim::PortOp &op : c.trace())
+        actual.push_back(sim::format(op));
+    EXPECT_EQ(actual, expected);
+}
+
+TEST(Chipset, LoadsLspciDumps)
+{
+    const std::string dump = "0000:00:00.0 Host bridge: Intel Corporation 440BX (rev 03)\n"
+                             "00: 86 80 90 71 06 00 10 22 03 00 00 06 00 40 00 00\n"
+                             "50: 0c 02 00 20\n"
+                             "\n"
+                             "01:05.2 USB controller: Foo\r\n"
+                             "00: 22 11 44 33 00 00 00 00 00 00 00 00 00 00 00 00\r\n"
+                             "100: 01 02 03 04\r\n";
+    sim::Chipset c;
+    std::string error;
+    ASSERT_TRUE(c.load_lspci(dump, &error)) << error;
+    EXPECT_EQ(c.functions().size(), 2u);
+    EXPECT_EQ(c.peek({0, 0, 0}, 0x51), 0x02);
+    EXPECT_EQ(c.peek({0, 0, 0}, 0x60), 0x00); // not in the dump
+    EXPECT_EQ(c.peek({1, 5, 2}, 0x03), 0x33);
+    EXPECT_EQ(c.functions().at(Bdf{1, 5, 2}).name, "USB controller: Foo");
+
+    const char *bad[] = {"",
+                         "hello\n",
+                         "00: 86 80\n",
+                         "00:00.0 x\n00: 8 80\n",
+                         "00:00.0 x\nzz: 00\n",
+                         "00:20.0 x\n00: 00\n"};
+    for (const char *text : bad) {
+        sim::Chipset d;
+        EXPECT_FALSE(d.load_lspci(text, &error)) << text;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+} // namespace

@@ -1,1 +1,260 @@
+// The settings file: text rules, fields, numbers and the apply pass, read
+// from in-memory files on a machine where nothing answers (every byte 0xFF),
+// so each applied line is exactly four port operations.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "memory_files.h"
+#include "pci_config.h"
+#include "settings.h"
 #include "trace.h"
+
+namespace
+{
+
+struct Applied {
+    std::uint32_t reg, value, device, function;
+};
+
+Trace expected_pass(const std::vector<Applied> &lines)
+{
+    Trace t;
+    for (const Applied &l : lines)
+        t = t + applied_line(l.reg, l.value, l.device, l.function, 0xFF);
+    return t;
+}
+
+Trace run_pass(const std::string &content, unsigned chunk = 0)
+{
+    use_machine(sim::Chipset{});
+    memfs::reset();
+    memfs::put("kvtl.cfg", content);
+    memfs::set_chunk(chunk);
+    load_settings("kvtl.cfg");
+    EXPECT_EQ(memfs::open_files(), 0) << "the file is closed after the pass";
+    return sim::active_chipset().trace();
+}
+
+std::string repeat(char c, size_t n)
+{
+    return std::string(n, c);
+}
+
+struct FileCase {
+    const char *name;
+    std::string content;
+    std::vector<Applied> applied;
+};
+
+const std::string pad244 = repeat(' ', 244);
+
+const FileCase file_cases[] = {
+    {"all four fields", "41,5A,7,1\n", {{0x41, 0x5A, 7, 1}}},
+    {"device and function default to 0", "41,5A\n", {{0x41, 0x5A, 0, 0}}},
+    {"register alone", "41\n", {{0x41, 0, 0, 0}}},
+    {"a run of commas is one separator", "41,,5A\n", {{0x41, 0x5A, 0, 0}}},
+    {"leading comma makes no empty field", ",41,5A\n", {{0x41, 0x5A, 0, 0}}},
+    {"trailing commas", "41,5A,,,\n", {{0x41, 0x5A, 0, 0}}},
+    {"space after a comma reads as 0", "41, 5A\n", {{0x41, 0, 0, 0}}},
+    {"0x prefix reads as 0", "0x41,5A\n", {{0, 0x5A, 0, 0}}},
+    {"h suffix is harmless", "41h,5Ah\n", {{0x41, 0x5A, 0, 0}}},
+    {"lower-case digits", "4f,a5,1f,7\n", {{0x4F, 0xA5, 0x1F, 7}}},
+    {"fifth field ignored", "41,5A,7,1,99\n", {{0x41, 0x5A, 7, 1}}},
+    {"more than eight digits wrap", "123456789,5A\n", {{0x23456789, 0x5A, 0, 0}}},
+    {"value above FF keeps the low byte", "41,1234\n", {{0x41, 0x1234, 0, 0}}},
+    {"last line without a line feed", "41,5A\n42,11", {{0x41, 0x5A, 0, 0}, {0x42, 0x11, 0, 0}}},
+    {"blank line writes register 0", "\n", {{0, 0, 0, 0}}},
+    {"comma-only line writes register 0", ",,,\n", {{0, 0, 0, 0}}},
+    {"remark line writes register 0", "; tune\n", {{0, 0, 0, 0}}},
+    {"remark with commas keeps its fields", ";41,5A,7,1\n", {{0, 0x5A, 7, 1}}},
+    {"a remark word made of hex letters", "default\n", {{0xDEFA, 0, 0, 0}}},
+    {"tab before the line feed stops the digits", "41,5A\t\n", {{0x41, 0x5A, 0, 0}}},
+    {"piece starting with NUL is skipped",
+     std::string("\0"
+                 "41,5A\n42,11\n",
+                 12),
+     {{0x42, 0x11, 0, 0}}},
+    {"NUL ends the text of a piece", std::string("41,5A\0,7,1\n", 11), {{0x41, 0x5A, 0, 0}}},
+    {"CR LF is LF", "41,5A,7,1\r\n42,11,7,1\r\n", {{0x41, 0x5A, 7, 1}, {0x42, 0x11, 7, 1}}},
+    {"CR-only line ends make one line", "41,5A,7,1\r42,11,7,1\r", {{0x41, 0x5A, 7, 1}}},
+    {"lone CR inside a field ends its digits", "41\r,5A\n", {{0x41, 0x5A, 0, 0}}},
+    {"CR CR LF keeps one CR", "41,5A\r\r\n", {{0x41, 0x5A, 0, 0}}},
+    {"0x1A ends the file",
+     "41,5A\n\x1a"
+     "42,11\n",
+     {{0x41, 0x5A, 0, 0}}},
+    {"0x1A inside a line keeps what stands before it",
+     "41,5A\n42,1\x1a"
+     "1\n43,1\n",
+     {{0x41, 0x5A, 0, 0}, {0x42, 1, 0, 0}}},
+    {"0x1A first: nothing",
+     "\x1a"
+     "41,5A\n",
+     {}},
+    {"empty file", "", {}},
+    {"300-byte line is two pieces",
+     "41,5A,7,1" + pad244 + "42,11,7,1" + repeat('z', 38) + "\n",
+     {{0x41, 0x5A, 7, 1}, {0x42, 0x11, 7, 1}}},
+    {"253-byte line leaves a piece of its line feed alone",
+     "41,5A,7,1" + pad244 + "\n",
+     {{0x41, 0x5A, 7, 1}, {0, 0, 0, 0}}},
+    {"252 bytes and CR LF fit in one piece",
+     "41,5A,7,1" + repeat(' ', 243) + "\r\n",
+     {{0x41, 0x5A, 7, 1}}},
+    {"253 bytes and CR LF: the LF is a piece",
+     "41,5A,7,1" + pad244 + "\r\n",
+     {{0x41, 0x5A, 7, 1}, {0, 0, 0, 0}}},
+    {"a CR-only file is cut at 253 bytes",
+     "41,5A\r" + repeat('1', 247) + "42,11\r43,22\r",
+     {{0x41, 0x5A, 0, 0}, {0x42, 0x11, 0x22, 0}}}, // "11\r43" is the value, "22\r" the device
+};
+
+class FileFormat : public ::testing::TestWithParam<FileCase>
+{
+};
+
+TEST_P(FileFormat, AppliesExactlyTheseLines)
+{
+    const FileCase &c = GetParam();
+    EXPECT_TRACE(run_pass(c.content), expected_pass(c.applied));
+    EXPECT_EQ(g_journal.count, static_cast<int>(c.applied.size()));
+}
+
+// The same files read one to seven bytes at a time: a CR LF pair that falls
+// on the border between two reads is still one LF.
+TEST_P(FileFormat, DoesNotDependOnHowTheReadsAreCut)
+{
+    const FileCase &c = GetParam();
+    for (unsigned chunk = 1; chunk <= 7; chunk++) {
+        SCOPED_TRACE("chunk " + std::to_string(chunk));
+        EXPECT_TRACE(run_pass(c.content, chunk), expected_pass(c.applied));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, FileFormat, ::testing::ValuesIn(file_cases),
+                         [](const ::testing::TestParamInfo<FileCase> &info) {
+                             std::string n = std::to_string(info.index) + "_";
+                             for (const char *p = info.param.name; *p; p++)
+                                 n += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                             return n;
+                         });
+
+TEST(Settings, StopsAfter64AppliedLinesWithoutReadingFurther)
+{
+    std::string content;
+    std::vector<Applied> applied;
+    for (std::uint32_t reg = 0x40; reg < 0x40 + 70; reg++) {
+        char line[8];
+        std::snprintf(line, sizeof line, "%x,1\n", reg); // five bytes each
+        content += line;
+        if (reg < 0x40 + 64)
+            applied.push_back({reg, 1, 0, 0});
+    }
+    // One byte per read: the pass must stop reading right after line 64.
+    EXPECT_TRACE(run_pass(content, 1), expected_pass(applied));
+    EXPECT_EQ(g_journal.count, 64);
+    EXPECT_EQ(memfs::read_calls(), 64 * 5) << "not a byte past line 64 is read";
+}
+
+TEST(Settings, SkippedPiecesDoNotCountTowardThe64)
+{
+    std::string content;
+    for (int i = 0; i < 64; i++)
+        content += std::string("\0", 1) + "\n" + "41,1\n";
+    content += "42,2\n";
+    run_pass(content);
+    EXPECT_EQ(g_journal.count, 64);
+    EXPECT_EQ(g_journal.address[63], 0x80000041u);
+}
+
+TEST(Settings, MissingFileAppliesNothingAndEmptiesTheJournal)
+{
+    run_pass("41,5A\n");
+    ASSERT_EQ(g_journal.count, 1);
+    sim::active_chipset().clear_trace();
+    load_settings("missing.cfg");
+    EXPECT_EQ(g_journal.count, 0);
+    EXPECT_TRACE(sim::active_chipset().trace(), Trace{});
+}
+
+// A failed read ends the piece in progress; the next read tries again, and
+// the pass ends at the first read of a line that yields nothing.
+struct FailureCase {
+    const char *name;
+    std::string content;
+    unsigned chunk;
+    std::vector<int> failing_calls;
+    std::vector<Applied> applied;
+};
+
+TEST(Settings, ReadFailureEndsThePieceAndTheNextReadTriesAgain)
+{
+    const std::string lf = "41,5A\n42,11\n43,22\n", crlf = "41,5A\r\n42,11\r\n43,22\r\n";
+    const FailureCase cases[] = {
+        {"mid-line",
+         lf,
+         4,
+         {2},
+         {{0x41, 5, 0, 0}, {0xA, 0, 0, 0}, {0x42, 0x11, 0, 0}, {0x43, 0x22, 0, 0}}},
+        {"at the start of a line ends the pass", lf, 6, {2}, {{0x41, 0x5A, 0, 0}}},
+        {"first read", lf, 0, {1}, {}},
+        {"twice in a row: the second ends the pass", lf, 4, {2, 3}, {{0x41, 5, 0, 0}}},
+        // "41," "5A\r" then the read that would find the LF fails.
+        {"after a CR, before its LF",
+         crlf,
+         3,
+         {3},
+         {{0x41, 0x5A, 0, 0}, {0, 0, 0, 0}, {0x42, 0x11, 0, 0}, {0x43, 0x22, 0, 0}}},
+    };
+    for (const FailureCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        use_machine(sim::Chipset{});
+        memfs::reset();
+        memfs::put("kvtl.cfg", c.content);
+        memfs::set_chunk(c.chunk);
+        for (int call : c.failing_calls)
+            memfs::fail_read(call);
+        load_settings("kvtl.cfg");
+        EXPECT_TRACE(sim::active_chipset().trace(), expected_pass(c.applied));
+        EXPECT_EQ(memfs::open_files(), 0);
+    }
+}
+
+struct HexCase {
+    const char *text;
+    std::uint32_t value;
+};
+
+TEST(Settings, ParseHex)
+{
+    const HexCase cases[] = {
+        {"", 0},
+        {"0", 0},
+        {"ff", 0xFF},
+        {"FF", 0xFF},
+        {"DeadBeef", 0xDEADBEEF},
+        {"123456789", 0x23456789},
+        {"FFFFFFFF1", 0xFFFFFFF1},
+        {"x1", 0},
+        {"1x", 1},
+        {" 1", 0},
+        {"1 ", 1},
+        {"-1", 0},
+        {"41h", 0x41},
+        {"g", 0},
+        {"\x80"
+         "1",
+         0},
+        {"1\xff", 1},
+        {"9aF", 0x9AF},
+        {"5A\n", 0x5A},
+        {"1,2", 1},
+    };
+    for (const HexCase &c : cases)
+        EXPECT_EQ(parse_hex(c.text), c.value) << '"' << c.text << '"';
+}
+
+} // namespace
