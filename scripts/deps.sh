@@ -1,0 +1,40 @@
+# Sourced by test.sh and run.sh: installs what the build and the tests need
+# on Debian 12, once. Idempotent; needs root (or sudo) only when something
+# is missing.
+
+SORVENKA_PACKAGES_BUILD=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile icoutils imagemagick)
+
+deps_missing() {
+    local p missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    echo "${missing[@]}"
+}
+
+deps_install() {
+    local missing
+    missing=$(deps_missing "$@")
+    [ -z "$missing" ] && return 0
+    local sudo=""
+    if [ "$(id -u)" != 0 ]; then
+        command -v sudo >/dev/null || {
+            echo "error: missing packages: $missing (run as root or install them)" >&2
+            return 1
+        }
+        sudo=sudo
+    fi
+    echo "== installing: $missing"
+    if [ -z "${SORVENKA_APT_UPDATED:-}" ]; then
+        $sudo apt-get update -qq || { echo "error: apt-get update failed" >&2; return 1; }
+        export SORVENKA_APT_UPDATED=1
+    fi
+    # shellcheck disable=SC2086
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        $missing >/dev/null; then
+        echo "error: could not install: $missing" >&2
+        return 1
+    fi
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The whole suite: engine and virtual chipset on the host, the fuzzer for a
+# bounded time, and the Windows build with its checks. What CI runs.
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/deps.sh
+
+deps_install "${SORVENKA_PACKAGES_BUILD[@]}"
+
+step() { echo; echo "== $*"; }
+
+step "native: engine, virtual chipset, host tools"
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native
+
+step "fuzz: settings pass and restore (${SORVENKA_FUZZ_SECONDS:-60} s)"
+cmake --preset fuzz -DSORVENKA_FUZZ_SECONDS="${SORVENKA_FUZZ_SECONDS:-60}" >/dev/null
+cmake --build --preset fuzz
+log=build/fuzz/fuzz.log
+if ! ctest --preset fuzz --verbose >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzz run failed (full log: $log)"
+    exit 1
+fi
+grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|Done [0-9]+ runs|tests passed' "$log"
+
+step "win32: sorvenka.exe, tools, checks"
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+ctest --preset win32 --no-tests=ignore
+
+echo
+echo "== all passed"
