@@ -1,0 +1,13 @@
+// Resource, command and message identifiers, shared by sorvenka.rc and the
+// program. Include <windows.h> first.
+#pragma once
+
+#define IDR_TRAYMENU 102 // menu: one popup, only its submenu is used
+#define IDI_APP 103      // icon group: 32x32 and 16x16, 16 colours
+
+#define IDM_VERSION 40001
+#define IDM_EXIT 40002
+
+#define ID_TRAYICON 1001
+// Private window messages start at WM_APP (0x8000): 0x8064.
+#define WM_TRAYNOTIFY (WM_APP + 100)
