@@ -1,0 +1,99 @@
+#include "app_main.h"
+
+#include "pci_config.h"
+#include "resource.h"
+#include "settings.h"
+#include "tray_window.h"
+
+HINSTANCE g_hInstance;
+HANDLE g_instanceMutex;
+HICON g_appIcon;
+HMENU g_trayMenu;
+
+static const char MUTEX_NAME[] = "Korvane";
+static const char CLASS_NAME[] = "Korvane Traskell";
+// "既に起動しています." in Shift-JIS: the window functions here are ANSI and
+// the Japanese system code page is 932.
+static const char ALREADY_RUNNING[] =
+    "\x8A\xF9\x82\xC9\x8B\x4E\x93\xAE\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7.";
+
+// One call both tests and takes the name, so two copies started together
+// cannot both pass. A refused creation is taken as another copy too.
+static bool another_copy_runs()
+{
+    // A stale error code left by the loader must not read as a second copy.
+    SetLastError(0);
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, MUTEX_NAME);
+    if (mutex && GetLastError() != ERROR_ALREADY_EXISTS) {
+        g_instanceMutex = mutex;
+        return false;
+    }
+    MessageBoxA(nullptr, ALREADY_RUNNING, "CAUTION", MB_OK | MB_ICONWARNING);
+    if (mutex)
+        CloseHandle(mutex);
+    return true;
+}
+
+// Every field by hand: the program has no C runtime, so no memset for a
+// zero-initialised structure.
+static bool register_tray_class()
+{
+    WNDCLASSEXA wc;
+    wc.cbSize = sizeof wc;
+    wc.style = 0;
+    wc.lpfnWndProc = TrayWindowProc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = g_hInstance;
+    wc.hIcon = g_appIcon;
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = CLASS_NAME;
+    wc.hIconSm = g_appIcon;
+    return RegisterClassExA(&wc) != 0;
+}
+
+static_assert(sizeof(WNDCLASSEXA) == 48, "WNDCLASSEXA");
+
+// From here on the settings are in force: every way out restores them.
+static int fail_after_settings(int exit_code)
+{
+    journal_restore();
+    return exit_code;
+}
+
+int app_main(HINSTANCE instance)
+{
+    g_hInstance = instance;
+    if (another_copy_runs())
+        return 0;
+
+    load_settings("kvtl.cfg");
+
+    g_appIcon = LoadIconA(g_hInstance, MAKEINTRESOURCEA(IDI_APP));
+    if (!g_appIcon)
+        return fail_after_settings(-998);
+    HMENU menu = LoadMenuA(g_hInstance, MAKEINTRESOURCEA(IDR_TRAYMENU));
+    if (!menu)
+        return fail_after_settings(-999);
+    g_trayMenu = GetSubMenu(menu, 0);
+
+    if (!register_tray_class())
+        return fail_after_settings(0);
+    // A tool window stays out of the task bar; it is never shown anyway.
+    HWND hwnd = CreateWindowExA(WS_EX_TOOLWINDOW, CLASS_NAME, CLASS_NAME, WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, 300, 200, nullptr, nullptr,
+                                g_hInstance, nullptr);
+    if (!hwnd)
+        return fail_after_settings(0);
+    ShowWindow(hwnd, SW_HIDE);
+    UpdateWindow(hwnd);
+
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

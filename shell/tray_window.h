@@ -1,0 +1,15 @@
+// The hidden window: owner of the notification icon, target of its
+// callback message, the menu commands and the end-of-session query.
+#pragma once
+
+#include <windows.h>
+
+#include <shellapi.h> // after windows.h, which it needs
+
+extern NOTIFYICONDATAA g_nid;
+extern POINT g_cursorPos; // where the popup menu opens
+
+LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// Every changed byte back, the icon removed, a quit request with 0 posted.
+void shutdown_sequence();
