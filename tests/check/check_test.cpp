@@ -1,0 +1,272 @@
+// kvtlcheck on crafted files: which warnings each sharp edge raises (each
+// exactly once), how lines are numbered, and a cross-check that the lines it
+// lists are the very port operations of load_settings.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "memory_files.h"
+#include "pci_config.h"
+#include "settings.h"
+#include "trace.h"
+
+using kvtlcheck::Kind;
+
+namespace
+{
+
+const sim::Chipset &machine()
+{
+    static const sim::Chipset m = sim::default_machine();
+    return m;
+}
+
+kvtlcheck::Report check(const std::string &content, unsigned chunk = 0)
+{
+    memfs::reset();
+    memfs::put("kvtl.cfg", content);
+    memfs::set_chunk(chunk);
+    kvtlcheck::Report report;
+    std::string error;
+    EXPECT_TRUE(kvtlcheck::check_file("kvtl.cfg", machine(), &report, &error)) << error;
+    EXPECT_EQ(memfs::open_files(), 0);
+    return report;
+}
+
+std::string repeat(const std::string &s, int n)
+{
+    std::string out;
+    while (n-- > 0)
+        out += s;
+    return out;
+}
+
+// 64 distinct writable registers: PIIX4 ISA bridge 0x40..0x7F.
+std::string sixty_four_lines()
+{
+    std::string s;
+    for (int reg = 0x40; reg < 0x80; reg++) {
+        char line[16];
+        std::snprintf(line, sizeof line, "%X,1,7\n", reg);
+        s += line;
+    }
+    return s;
+}
+
+struct Seen {
+    int line;
+    Kind kind;
+};
+
+struct WarningCase {
+    const char *name;
+    std::string content;
+    std::vector<Seen> warnings; // in the order reported
+};
+
+// Host bridge 0x50-0x5F, ISA bridge 0x40-0x7F and IDE 0x50 take any byte on
+// the default machine, so only the edge under test warns.
+const WarningCase warning_cases[] = {
+    {"clean file", "50,0C\r\n51,0D\r\n4C,4D,7,0\n", {}},
+    {"blank line", "50,0C\n\n", {{2, Kind::Register0}, {2, Kind::ReadOnly}}},
+    {"comma-only line", ",,,\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"remark line", "; tune\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"remark with fields", ";5A,7\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"space after a comma", "50, 0C\n", {{1, Kind::NotHex}}},
+    {"0x prefix", "50,0x0C\n", {{1, Kind::NotHex}}},
+    {"dollar prefix", "50,$0C\n", {{1, Kind::NotHex}}},
+    {"space before the register", " 50,0C\n", {{1, Kind::NotHex}, {1, Kind::ReadOnly}}},
+    {"trailing comma is no field", "50,0C,\n", {}},
+    {"more than eight digits", "50,10000000C\n", {{1, Kind::Wrapped}}},
+    {"leading zeros do not wrap", "50,00000000C\n", {}},
+    {"value above FF", "50,10C\n", {{1, Kind::ValueAbove}}},
+    {"device 20 reaches bus 1", "10,0,20\n", {{1, Kind::Spill}}},
+    {"function 8 reaches device 1", "50,0C,0,8\n", {{1, Kind::Spill}}},
+    {"register 150 reaches function 1", "150,0C,7\n", {{1, Kind::Spill}}},
+    {"absent function", "50,0C,7,2\n", {{1, Kind::Absent}}},
+    {"absent device", "50,0C,5\n", {{1, Kind::Absent}}},
+    {"read-only bits", "48,5A,7,1\n", {{1, Kind::ReadOnly}}},
+    {"register named twice", "50,0C\n51,0D\n50,0E\n", {{3, Kind::Duplicate}}},
+    {"64 lines", sixty_four_lines(), {}},
+    {"65th line", sixty_four_lines() + "50,0C\n51,0D\n", {{65, Kind::NeverRead}}},
+    {"0x1A ends the file", "50,0C\n\x1a\r\n51,0D\n", {{2, Kind::CtrlZ}}},
+    {"0x1A at the end is harmless", "50,0C\r\n\x1a", {}},
+    {"CR-only line ends", "50,0C,0,0\r51,0D,0,0\r", {{1, Kind::CrOnly}}},
+    {"CR CR LF merges nothing", "50,0C\r\r\n51,0D\n", {}},
+    {"line over 253 bytes", "50,0C" + std::string(248, ' ') + "51,0D\n", {{1, Kind::Split}}},
+    {"253 bytes leave the LF alone",
+     "50,0C" + std::string(248, ' ') + "\n",
+     {{1, Kind::Register0}, {1, Kind::ReadOnly}, {1, Kind::Split}}},
+    {"NUL inside a line", std::string("50,0C\0,7\n", 9), {{1, Kind::Nul}}},
+    {"NUL first: line skipped",
+     std::string("\0"
+                 "50,0C\n51,0D\n",
+                 13),
+     {{1, Kind::Nul}}},
+};
+
+std::vector<std::string> seen(const kvtlcheck::Report &r)
+{
+    std::vector<std::string> s;
+    auto add = [&s](const kvtlcheck::Warning &w) {
+        s.push_back(std::to_string(w.line) + " " + kvtlcheck::kind_name(w.kind));
+    };
+    for (const kvtlcheck::Applied &a : r.applied)
+        for (const kvtlcheck::Warning &w : a.warnings)
+            add(w);
+    for (const kvtlcheck::Warning &w : r.file_warnings)
+        add(w);
+    return s;
+}
+
+TEST(KvtlcheckWarnings, EachSharpEdgeWarnsOnceOnItsLine)
+{
+    for (const WarningCase &c : warning_cases) {
+        std::vector<std::string> expected;
+        for (const Seen &w : c.warnings)
+            expected.push_back(std::to_string(w.line) + " " + kvtlcheck::kind_name(w.kind));
+        EXPECT_EQ(seen(check(c.content)), expected) << c.name;
+    }
+}
+
+TEST(KvtlcheckWarnings, EveryKindIsCovered)
+{
+    std::set<Kind> kinds;
+    for (const WarningCase &c : warning_cases)
+        for (const Seen &w : c.warnings)
+            kinds.insert(w.kind);
+    EXPECT_EQ(kinds.size(), static_cast<size_t>(Kind::Nul) + 1);
+}
+
+TEST(KvtlcheckWarnings, SpillsNameWhatTheyReach)
+{
+    const struct {
+        std::string content, reaches;
+    } cases[] = {
+        {"10,0,20\n", "01:00.0 register 10 (VGA"},
+        {"50,0C,0,8\n", "00:01.0 register 50 (PCI bridge"},
+        {"150,0C,7\n", "00:07.1 register 50 (IDE"},
+    };
+    for (const auto &c : cases) {
+        kvtlcheck::Report r = check(c.content);
+        ASSERT_EQ(r.applied.size(), 1u);
+        EXPECT_NE(r.applied[0].warnings.at(0).text.find(c.reaches), std::string::npos)
+            << r.applied[0].warnings[0].text;
+    }
+}
+
+struct LineCase {
+    const char *name;
+    std::string content;
+    std::vector<std::pair<int, int>> lines; // first and last physical line per applied piece
+};
+
+const LineCase line_cases[] = {
+    {"LF", "50,0C\n51,0D\n", {{1, 1}, {2, 2}}},
+    {"CR LF", "50,0C\r\n51,0D\r\n", {{1, 1}, {2, 2}}},
+    {"last line without its end", "50,0C\n51,0D", {{1, 1}, {2, 2}}},
+    {"skipped lines still count", std::string("\0\n\n50\n", 6), {{2, 2}, {3, 3}}},
+    {"lone CR ends a line", "50,0C,0,0\r51,0D\r\n52\n", {{1, 2}, {3, 3}}},
+    {"CR CR LF is two line ends", "50,0C\r\r\n51\n", {{1, 2}, {3, 3}}},
+    {"pieces of a long line share its number",
+     "50\n" + repeat("5", 300) + "\n51\n",
+     {{1, 1}, {2, 2}, {2, 2}, {3, 3}}},
+    {"CR-only file cut at 253 bytes",
+     "50,0C\r" + std::string(247, '1') + "52,11\r53,22\r",
+     {{1, 2}, {2, 3}}},
+    {"0x1A mid-line",
+     "50\n51,0\x1a"
+     "D\n52\n",
+     {{1, 1}, {2, 2}}},
+};
+
+TEST(KvtlcheckLines, NumberedAsAnEditorShowsThem)
+{
+    for (const LineCase &c : line_cases) {
+        std::vector<std::pair<int, int>> got;
+        for (const kvtlcheck::Applied &a : check(c.content).applied)
+            got.push_back({a.line, a.last_line});
+        EXPECT_EQ(got, c.lines) << c.name;
+    }
+}
+
+TEST(KvtlcheckLines, ReportEveryColumnOfAnAppliedLine)
+{
+    kvtlcheck::Report r = check("43,5A,7,1\n7A,F3\n");
+    ASSERT_EQ(r.applied.size(), 2u);
+    const kvtlcheck::Applied &a = r.applied[0];
+    EXPECT_EQ(a.text, "43,5A,7,1\n");
+    EXPECT_EQ(a.address, 0x80003943u);
+    EXPECT_EQ(a.port, 0xCFF);
+    EXPECT_EQ(sim::format(a.reaches), "00:07.1");
+    EXPECT_EQ(a.offset, 0x43u);
+    EXPECT_TRUE(a.present);
+    EXPECT_EQ(a.before, 0xA3);
+    EXPECT_EQ(a.written, 0x5A);
+    EXPECT_EQ(a.after, 0x5A);
+    // Power management control keeps its reserved upper nibble.
+    const kvtlcheck::Applied &b = r.applied[1];
+    EXPECT_EQ(b.before, 0x0A);
+    EXPECT_EQ(b.after, 0x03);
+    EXPECT_EQ(seen(r), std::vector<std::string>{"2 read-only"});
+}
+
+TEST(KvtlcheckRestore, EveryRegisterBackAtItsPrePassByte)
+{
+    kvtlcheck::Report r = check("50,0C\n50,0D\n51,0E\n");
+    EXPECT_TRUE(r.all_restored);
+    EXPECT_EQ(r.restore_writes, 2) << "the repeated register is written back once";
+    ASSERT_EQ(r.restored.size(), 2u);
+    EXPECT_EQ(r.restored[0].pre_pass, 0x0C);
+    EXPECT_EQ(r.restored[0].now, 0x0C);
+    EXPECT_EQ(r.restored[1].pre_pass, 0x02);
+    EXPECT_EQ(r.restored[1].now, 0x02);
+}
+
+TEST(KvtlcheckReadErrors, MissingFileIsAnError)
+{
+    memfs::reset();
+    kvtlcheck::Report report;
+    std::string error;
+    EXPECT_FALSE(kvtlcheck::check_file("kvtl.cfg", machine(), &report, &error));
+    EXPECT_EQ(error, "cannot open kvtl.cfg");
+}
+
+// The checker's applied lines, as the four port operations each must be,
+// against the trace of the engine's own pass over the same file: same
+// lines, same order, whatever the cut of the reads.
+TEST(KvtlcheckCrossCheck, AppliedLinesAreTheEnginePortTrace)
+{
+    std::vector<std::string> files;
+    for (const WarningCase &c : warning_cases)
+        files.push_back(c.content);
+    for (const LineCase &c : line_cases)
+        files.push_back(c.content);
+    for (size_t i = 0; i < files.size(); i++) {
+        for (unsigned chunk : {0u, 1u, 5u}) {
+            SCOPED_TRACE("file " + std::to_string(i) + ", chunk " + std::to_string(chunk));
+            kvtlcheck::Report r = check(files[i], chunk);
+            Trace expected;
+            for (const kvtlcheck::Applied &a : r.applied) {
+                EXPECT_EQ(a.address, cfg_address(a.reg, a.device, a.function));
+                EXPECT_EQ(a.written, a.value & 0xFF);
+                expected =
+                    expected + Trace{sim::out32(0xCF8, a.address), sim::in8(a.port, a.before),
+                                     sim::out32(0xCF8, a.address), sim::out8(a.port, a.written)};
+            }
+            use_machine(machine());
+            memfs::reset();
+            memfs::put("kvtl.cfg", files[i]);
+            memfs::set_chunk(chunk);
+            load_settings("kvtl.cfg");
+            EXPECT_TRACE(sim::active_chipset().trace(), expected);
+            EXPECT_EQ(g_journal.count, static_cast<int>(r.applied.size()));
+        }
+    }
+}
+
+} // namespace

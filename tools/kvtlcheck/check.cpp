@@ -1,0 +1,443 @@
+#include "check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "file_io.h"
+#include "pci_config.h"
+#include "settings.h"
+
+namespace kvtlcheck
+{
+
+namespace
+{
+
+const char CTRL_Z = 0x1A;
+const int PIECE_MAX = LINE_BUFFER_SIZE - 1;
+// What a host bridge decodes of CONFIG_ADDRESS: bits 30-24 are reserved.
+const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
+const char *const FIELD_NAMES[4] = {"register", "value", "device", "function"};
+
+bool is_hex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+std::string hex(std::uint32_t v, int width = 2)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%0*X", width, v);
+    return s;
+}
+
+std::string describe_char(char c)
+{
+    switch (c) {
+    case ' ':
+        return "a space";
+    case '\t':
+        return "a tab";
+    case '\r':
+        return "a CR";
+    case '\n':
+        return "the line end";
+    default:
+        return "'" + escape(std::string(1, c)) + "'";
+    }
+}
+
+// The raw file and its physical lines.
+struct Source {
+    std::string raw;
+    size_t end;                  // the first 0x1A, or the size
+    std::vector<int> line_of;    // per offset (and one past the end)
+    std::vector<size_t> line_at; // offset where each line starts, index line - 1
+
+    explicit Source(std::string bytes) : raw(std::move(bytes))
+    {
+        end = raw.find(CTRL_Z);
+        if (end == std::string::npos)
+            end = raw.size();
+        line_of.resize(raw.size() + 1);
+        line_at.push_back(0);
+        int line = 1;
+        for (size_t i = 0; i < raw.size(); i++) {
+            line_of[i] = line;
+            bool cr_alone = raw[i] == '\r' && (i + 1 == raw.size() || raw[i + 1] != '\n');
+            if (raw[i] == '\n' || cr_alone) {
+                line++;
+                line_at.push_back(i + 1);
+            }
+        }
+        line_of[raw.size()] = line;
+    }
+};
+
+struct Span {
+    size_t start, end;
+};
+
+// The same cut as settings_fields, keeping where each field stands.
+std::vector<Span> field_spans(const std::string &text)
+{
+    std::vector<Span> spans;
+    size_t p = 0;
+    while (spans.size() < 4) {
+        while (p < text.size() && text[p] == ',')
+            p++;
+        if (p == text.size())
+            break;
+        size_t start = p;
+        while (p < text.size() && text[p] != ',')
+            p++;
+        spans.push_back({start, p});
+    }
+    return spans;
+}
+
+std::string where(const Applied &a)
+{
+    std::string s = sim::format(a.reaches) + " register " + hex(a.offset);
+    if (a.present)
+        return a.name.empty() ? s : s + " (" + a.name + ")";
+    return s + " (nothing there)";
+}
+
+void warn(Applied &a, Kind kind, const std::string &text)
+{
+    a.warnings.push_back({a.line, kind, text});
+}
+
+// Fields that do not read as the number they look like.
+void check_fields(Applied &a, const std::string &text)
+{
+    std::vector<Span> spans = field_spans(text);
+    for (size_t i = 0; i < spans.size(); i++) {
+        std::string f = text.substr(spans[i].start, spans[i].end - spans[i].start);
+        std::string name = FIELD_NAMES[i];
+        std::string shown = "'" + escape(f) + "'";
+        size_t first = f.find_first_not_of(" \t\r\n");
+
+        if (i == 0 && !is_hex(f[0]) && (first == std::string::npos || !is_hex(f[first]))) {
+            bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
+            bool commas = text.find_first_not_of(", \t\r\n") == std::string::npos;
+            std::string what = blank    ? "blank line"
+                               : commas ? "comma-only line"
+                                        : "remark " + shown;
+            warn(a, Kind::Register0,
+                 what + " is applied as register 0: it writes " + hex(a.value & 0xFF) + " to " +
+                     where(a));
+            continue;
+        }
+        if (!is_hex(f[0])) {
+            if (first == std::string::npos)
+                continue; // reads as 0 just like a missing field
+            warn(a, Kind::NotHex,
+                 name + " field " + shown + " starts with " + describe_char(f[0]) +
+                     ", so it reads as 0");
+            continue;
+        }
+        if (f[0] == '0' && f.size() > 1 && (f[1] == 'x' || f[1] == 'X')) {
+            warn(a, Kind::NotHex,
+                 name + " field " + shown +
+                     " reads as 0: the number ends at the 'x' (write the digits alone)");
+            continue;
+        }
+        size_t digits = 0;
+        while (digits < f.size() && is_hex(f[digits]))
+            digits++;
+        if (digits > 8 && f.find_first_not_of('0') < digits - 8)
+            warn(a, Kind::Wrapped,
+                 name + " field " + shown + " has " + std::to_string(digits) +
+                     " digits: only the last eight count, so it reads as " +
+                     hex(parse_hex(f.c_str()), 1));
+    }
+}
+
+void check_numbers(Applied &a)
+{
+    if (a.value > 0xFF)
+        warn(a, Kind::ValueAbove,
+             "value " + hex(a.value, 1) + " is above FF: only " + hex(a.written) + " is written");
+    std::string reaches = ": the access reaches " + where(a);
+    if (a.address & ~ADDRESS_DECODED)
+        reaches += "; address bits 30-24 are set, which host bridges ignore";
+    if (a.device >= 32)
+        warn(a, Kind::Spill,
+             "device " + hex(a.device, 1) + " is above 1F and spills into the bus number" +
+                 reaches);
+    if (a.function >= 8)
+        warn(a, Kind::Spill,
+             "function " + hex(a.function, 1) + " is above 7 and spills into the device" +
+                 (a.function >= 0x100 ? " and bus numbers" : " number") + reaches);
+    if (a.reg >= 0x100)
+        warn(a, Kind::Spill,
+             "register " + hex(a.reg, 1) + " is above FF and spills into the " +
+                 (a.reg >= 0x10000 ? "bus"
+                  : a.reg >= 0x800 ? "device"
+                                   : "function") +
+                 " number" + reaches);
+}
+
+void check_machine(Applied &a, const sim::Chipset &machine)
+{
+    if (!a.present) {
+        bool device_there = false;
+        for (const auto &f : machine.functions())
+            device_there |= f.first.bus == a.reaches.bus && f.first.dev == a.reaches.dev;
+        std::string what =
+            device_there ? "function " + std::to_string(a.reaches.fn) + " of that device is absent"
+                         : "no device there";
+        warn(a, Kind::Absent,
+             "nothing answers at " + sim::format(a.reaches) + " (" + what +
+                 " on this machine): the read gives FF and the write goes nowhere");
+    } else if (a.after != a.written) {
+        warn(a, Kind::ReadOnly,
+             sim::format(a.reaches) + " register " + hex(a.offset) + " did not take " +
+                 hex(a.written) + ": it reads back " + hex(a.after) + " (bits " +
+                 hex(a.written ^ a.after) + " did not change)");
+    }
+}
+
+bool read_all(const std::string &path, std::string *bytes, std::string *error)
+{
+    file_handle f = file_open_read(path.c_str());
+    if (!f) {
+        *error = "cannot open " + path;
+        return false;
+    }
+    char buf[4096];
+    int n;
+    while ((n = file_read(f, buf, sizeof buf)) > 0)
+        bytes->append(buf, static_cast<size_t>(n));
+    file_close(f);
+    if (n < 0)
+        *error = "cannot read " + path;
+    return n == 0;
+}
+
+// A CR that is not part of a CR LF, with text after it in the same piece:
+// lines an editor shows apart are one line to the program. (CR LF reads as a
+// single LF, so a CR directly before the piece's LF may be the lone one.)
+bool merges_lines(const std::string &piece)
+{
+    size_t cr = piece.find('\r');
+    return cr != std::string::npos && piece.find_first_not_of(" \t\r\n", cr) != std::string::npos;
+}
+
+std::string range(int first, int last)
+{
+    return first == last ? std::to_string(first)
+                         : std::to_string(first) + "-" + std::to_string(last);
+}
+
+} // namespace
+
+const char *kind_name(Kind k)
+{
+    switch (k) {
+    case Kind::Register0:
+        return "register-0";
+    case Kind::NotHex:
+        return "not-hex";
+    case Kind::Wrapped:
+        return "wrapped";
+    case Kind::ValueAbove:
+        return "value-above-ff";
+    case Kind::Spill:
+        return "spill";
+    case Kind::Absent:
+        return "absent";
+    case Kind::ReadOnly:
+        return "read-only";
+    case Kind::Duplicate:
+        return "duplicate";
+    case Kind::NeverRead:
+        return "never-read";
+    case Kind::CtrlZ:
+        return "ctrl-z";
+    case Kind::CrOnly:
+        return "cr-only";
+    case Kind::Split:
+        return "split";
+    case Kind::Nul:
+        return "nul";
+    }
+    return "?";
+}
+
+int Report::warning_count() const
+{
+    size_t n = file_warnings.size();
+    for (const Applied &a : applied)
+        n += a.warnings.size();
+    return static_cast<int>(n);
+}
+
+std::string escape(const std::string &bytes)
+{
+    std::string s;
+    for (unsigned char c : bytes) {
+        if (c == '\n')
+            s += "\\n";
+        else if (c == '\r')
+            s += "\\r";
+        else if (c == '\t')
+            s += "\\t";
+        else if (c == '\\')
+            s += "\\\\";
+        else if (c < 0x20 || c >= 0x7F)
+            s += "\\x" + hex(c);
+        else
+            s += static_cast<char>(c);
+    }
+    return s;
+}
+
+bool check_file(const std::string &path, const sim::Chipset &machine, Report *report,
+                std::string *error)
+{
+    std::string bytes;
+    if (!read_all(path, &bytes, error))
+        return false;
+    const Source src(std::move(bytes));
+    *report = Report{};
+
+    sim::Chipset &chip = sim::active_chipset();
+    chip = machine;
+    chip.clear_trace();
+    g_journal = RegisterJournal{};
+
+    // The pass exactly as load_settings runs it, piece by piece, with the
+    // offset of each piece in the raw file kept alongside.
+    file_handle file = file_open_read(path.c_str());
+    if (!file) {
+        *error = "cannot open " + path;
+        return false;
+    }
+    SettingsReader reader;
+    reader_start(&reader, file);
+    char line[LINE_BUFFER_SIZE];
+    size_t off = 0;
+    int part = 0; // pieces of the current program line read before this one
+    std::map<std::uint32_t, int> first_set; // decoded address -> line
+    int n;
+    while ((n = reader_next_piece(&reader, line)) > 0) {
+        const std::string piece(line, static_cast<size_t>(n));
+        std::vector<size_t> at; // raw offset of each byte of the piece
+        for (char c : piece) {
+            // A file that changed since it was read in full cannot move past its end here.
+            off = std::min(off, src.raw.size());
+            at.push_back(off);
+            off += c == '\n' && off < src.raw.size() && src.raw[off] == '\r' ? 2 : 1;
+        }
+        off = std::min(off, src.raw.size());
+        const int first_line = src.line_of[at.front()];
+        const int last_line = src.line_of[at.back()];
+        const std::string text = piece.substr(0, piece.find('\0'));
+        const int from_byte = part * PIECE_MAX + 1;
+        part = piece.back() == '\n' ? 0 : part + 1;
+
+        const int count = g_journal.count;
+        if (!settings_apply_piece(line)) {
+            if (text.size() < piece.size() && text.empty())
+                report->file_warnings.push_back(
+                    {first_line, Kind::Nul,
+                     "line " + std::to_string(first_line) +
+                         (from_byte > 1 ? " from byte " + std::to_string(from_byte) : "") +
+                         " starts with a NUL byte: the program skips it"});
+        } else {
+            Applied a{};
+            a.line = first_line;
+            a.last_line = last_line;
+            a.text = piece;
+            std::uint32_t f[4] = {0, 0, 0, 0};
+            settings_fields(line, f, 4);
+            a.reg = f[0];
+            a.value = f[1];
+            a.device = f[2];
+            a.function = f[3];
+            JournalEntry e = journal_entry(count);
+            a.address = e.address;
+            a.port = static_cast<std::uint16_t>(e.port);
+            sim::Target t = sim::decode(a.address, a.port);
+            a.reaches = t.bdf;
+            a.offset = t.reg;
+            a.present = machine.present(t.bdf);
+            if (a.present)
+                a.name = machine.functions().at(t.bdf).name;
+            a.before = static_cast<std::uint8_t>(e.previous);
+            a.written = static_cast<std::uint8_t>(chip.trace().back().value);
+            a.after = chip.peek(t.bdf, t.reg);
+
+            check_fields(a, text);
+            check_numbers(a);
+            check_machine(a, machine);
+            auto earlier = first_set.emplace(a.address & ADDRESS_DECODED, a.line);
+            if (!earlier.second)
+                warn(a, Kind::Duplicate,
+                     sim::format(a.reaches) + " register " + hex(a.offset) +
+                         " was already set on line " + std::to_string(earlier.first->second) +
+                         ": the journal holds the byte that line wrote, and the restore uses "
+                         "the one from before it");
+            if (merges_lines(piece))
+                warn(a, Kind::CrOnly,
+                     "lines " + range(first_line, last_line) +
+                         " end in a CR alone, which ends no line for the program: it reads "
+                         "them as one line and takes only its first four fields");
+            if (from_byte > 1)
+                warn(a, Kind::Split,
+                     "line " + std::to_string(first_line) +
+                         " is longer than 253 bytes: the program reads it in pieces, and the "
+                         "piece from byte " +
+                         std::to_string(from_byte) + " is applied as a line of its own");
+            if (text.size() < piece.size())
+                warn(a, Kind::Nul,
+                     "a NUL byte at byte " + std::to_string(from_byte + text.size()) +
+                         " ends the line for the program: '" +
+                         escape(piece.substr(text.size() + 1)) + "' is ignored");
+            report->applied.push_back(std::move(a));
+        }
+        if (g_journal.count >= MAX_JOURNAL_ENTRIES)
+            break;
+    }
+    file_close(file);
+
+    if (g_journal.count >= MAX_JOURNAL_ENTRIES && off < src.end) {
+        int l = src.line_of[off];
+        int lines = src.line_of[src.end > 0 ? src.end - 1 : 0] - l + 1;
+        report->file_warnings.push_back(
+            {l, Kind::NeverRead,
+             "the program stops after 64 applied lines: line " + std::to_string(l) +
+                 (lines > 1 ? " and the " + std::to_string(lines - 1) + " after it are" : " is") +
+                 " never read"});
+    }
+    if (src.end < src.raw.size() && off >= src.end) {
+        std::string tail = src.raw.substr(src.end);
+        if (tail.find_first_not_of(" \t\r\n\x1a") != std::string::npos) {
+            int l = src.line_of[src.end];
+            report->file_warnings.push_back(
+                {l, Kind::CtrlZ,
+                 "a 0x1A byte on line " + std::to_string(l) +
+                     " ends the input: the program reads nothing after it"});
+        }
+    }
+
+    // The restore, and every byte of the machine compared with before.
+    const size_t traced = chip.trace().size();
+    journal_restore();
+    report->restore_writes = static_cast<int>((chip.trace().size() - traced) / 2);
+    report->all_restored = true;
+    for (const auto &f : machine.functions())
+        report->all_restored &= chip.functions().at(f.first).bytes == f.second.bytes;
+    std::map<std::uint32_t, bool> listed;
+    for (const Applied &a : report->applied)
+        if (a.present && listed.emplace(a.address & ADDRESS_DECODED, true).second)
+            report->restored.push_back({a.reaches, a.offset, machine.peek(a.reaches, a.offset),
+                                        chip.peek(a.reaches, a.offset)});
+    return true;
+}
+
+} // namespace kvtlcheck

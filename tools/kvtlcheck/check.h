@@ -1,0 +1,86 @@
+// kvtlcheck: reads a settings file with the program's own reader and parser,
+// runs the settings pass and the restore on a virtual chipset, and says what
+// each applied line did and what in the file is likely not what was meant.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "chipset.h"
+
+namespace kvtlcheck
+{
+
+// Warning kinds, one per sharp edge of the format or the hardware.
+enum class Kind {
+    Register0,  // blank, comma-only or remark line applied as register 0
+    NotHex,     // a field that reads as 0: ' 5A', '0x41', '$41'
+    Wrapped,    // more than eight digits
+    ValueAbove, // value above 0xFF: only the low byte is written
+    Spill,      // device >= 32, function >= 8 or register >= 256
+    Absent,     // no function at the address reached
+    ReadOnly,   // the byte did not take the write
+    Duplicate,  // a register named twice
+    NeverRead,  // lines after the 64th applied one
+    CtrlZ,      // a 0x1A that ends the input early
+    CrOnly,     // lines ended by a CR alone, merged into one
+    Split,      // a piece of a line longer than 253 bytes
+    Nul,        // a NUL byte that cuts a line short or makes it skipped
+};
+const char *kind_name(Kind k); // "register-0", "not-hex", ...
+
+struct Warning {
+    int line; // physical line it is about
+    Kind kind;
+    std::string text;
+};
+
+// One piece that the program applies: journal read, then write.
+struct Applied {
+    int line;         // physical line where the piece starts (1-based)
+    int last_line;    // physical line of its last byte (> line after lone CRs)
+    std::string text; // the piece as the program reads it (CR LF as LF)
+    std::uint32_t reg, value, device, function;
+    std::uint32_t address; // to 0xCF8
+    std::uint16_t port;    // 0xCFC..0xCFF
+    sim::Bdf reaches;      // where the address lands
+    unsigned offset;       // register reached, 0..255
+    bool present;          // a function answers there
+    std::string name;      // its name on the machine, if any
+    std::uint8_t before, written, after;
+    std::vector<Warning> warnings;
+};
+
+// One register the pass changed, after the restore.
+struct Restored {
+    sim::Bdf at;
+    unsigned offset;
+    std::uint8_t pre_pass, now;
+};
+
+struct Report {
+    std::vector<Applied> applied;
+    std::vector<Warning> file_warnings; // about lines that were not applied
+    std::vector<Restored> restored;     // present registers the pass reached
+    int restore_writes;                 // byte writes the restore issued
+    bool all_restored;                  // the whole machine is as before the pass
+
+    int warning_count() const;
+};
+
+// Lines are counted as an editor shows them: LF, CR LF and a lone CR each
+// end one. Reads `path` through the engine's file seam and runs the pass on
+// a copy of `machine` (made the active chipset). False, with a message, when
+// the file cannot be opened or read.
+bool check_file(const std::string &path, const sim::Chipset &machine, Report *report,
+                std::string *error);
+
+// "41,5A\\n", non-printing bytes as \xNN.
+std::string escape(const std::string &bytes);
+
+std::string render_table(const Report &report, const std::string &file, bool colour);
+// One array, one object per applied line.
+std::string render_json(const Report &report);
+
+} // namespace kvtlcheck

@@ -1,0 +1,157 @@
+// The two forms of the report: an aligned table for people, JSON for tools.
+#include <algorithm>
+#include <cstdio>
+
+#include "check.h"
+
+namespace kvtlcheck
+{
+
+namespace
+{
+
+const char *const YELLOW = "\033[33m";
+const char *const RED = "\033[31m";
+const char *const GREEN = "\033[32m";
+const char *const BOLD = "\033[1m";
+const char *const RESET = "\033[0m";
+const size_t TEXT_COLUMN = 28;
+
+std::string hex(std::uint32_t v, int width = 2)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%0*X", width, v);
+    return s;
+}
+
+std::string lines(const Applied &a)
+{
+    return a.line == a.last_line ? std::to_string(a.line)
+                                 : std::to_string(a.line) + "-" + std::to_string(a.last_line);
+}
+
+std::string clip(const std::string &s, size_t width)
+{
+    return s.size() <= width ? s : s.substr(0, width - 3) + "...";
+}
+
+// Valid JSON for any bytes: control characters and bytes from 0x7F as \u00XX.
+std::string json_string(const std::string &bytes)
+{
+    std::string s = "\"";
+    for (unsigned char c : bytes) {
+        if (c == '"' || c == '\\') {
+            s += '\\';
+            s += static_cast<char>(c);
+        } else if (c == '\n') {
+            s += "\\n";
+        } else if (c == '\r') {
+            s += "\\r";
+        } else if (c == '\t') {
+            s += "\\t";
+        } else if (c < 0x20 || c >= 0x7F) {
+            s += "\\u00" + hex(c);
+        } else {
+            s += static_cast<char>(c);
+        }
+    }
+    return s + "\"";
+}
+
+} // namespace
+
+std::string render_table(const Report &report, const std::string &file, bool colour)
+{
+    auto paint = [colour](const char *code, const std::string &s) {
+        return colour ? code + s + RESET : s;
+    };
+    std::string out = paint(BOLD, file) + ": " + std::to_string(report.applied.size()) +
+                      (report.applied.size() == 1 ? " line" : " lines") + " applied\n";
+
+    typedef std::vector<std::string> Row;
+    std::vector<Row> rows = {{"line", "text", "reg", "value", "dev", "fn", "address", "port",
+                              "reaches", "before", "wrote", "after"}};
+    for (const Applied &a : report.applied)
+        rows.push_back({lines(a), clip(escape(a.text), TEXT_COLUMN), hex(a.reg), hex(a.value),
+                        hex(a.device), hex(a.function, 1), hex(a.address, 8), hex(a.port, 4),
+                        sim::format(a.reaches) + " " + hex(a.offset), hex(a.before), hex(a.written),
+                        hex(a.after)});
+    std::vector<size_t> width(rows[0].size(), 0);
+    for (const Row &r : rows)
+        for (size_t i = 0; i < r.size(); i++)
+            width[i] = std::max(width[i], r[i].size());
+
+    if (report.applied.empty())
+        rows.clear();
+    for (size_t n = 0; n < rows.size(); n++) {
+        std::string row;
+        for (size_t i = 0; i < rows[n].size(); i++) {
+            const std::string &cell = rows[n][i];
+            std::string pad(width[i] - cell.size(), ' ');
+            bool right = i == 0; // line numbers right-aligned, the rest left
+            std::string sep = i + 1 < rows[n].size() ? "  " : "";
+            row += right ? pad + cell + sep : cell + (sep.empty() ? "" : pad + sep);
+        }
+        out += (n == 0 ? paint(BOLD, row) : row) + "\n";
+        if (n == 0)
+            continue;
+        for (const Warning &w : report.applied[n - 1].warnings)
+            out += std::string(width[0] + 2, ' ') + paint(YELLOW, "warning:") + " " + w.text + "\n";
+    }
+
+    for (const Warning &w : report.file_warnings)
+        out += "line " + std::to_string(w.line) + ": " + paint(YELLOW, "warning:") + " " + w.text +
+               "\n";
+
+    out += "restore: " + std::to_string(report.restore_writes) +
+           (report.restore_writes == 1 ? " write" : " writes");
+    int repeats = static_cast<int>(report.applied.size()) - report.restore_writes;
+    if (repeats > 0)
+        out += " (" + std::to_string(repeats) +
+               (repeats == 1 ? " repeated register" : " repeated registers") +
+               " put back from its first entry only)";
+    if (report.all_restored) {
+        out += "; " + paint(GREEN, "every register is back at its pre-pass byte") + "\n";
+    } else {
+        out += "; " + paint(RED, "NOT every register is back at its pre-pass byte") + "\n";
+        for (const Restored &r : report.restored)
+            if (r.now != r.pre_pass)
+                out += "  " + sim::format(r.at) + " register " + hex(r.offset) + " is " +
+                       hex(r.now) + ", was " + hex(r.pre_pass) + "\n";
+    }
+
+    int warnings = report.warning_count();
+    out += std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings") + "\n";
+    return out;
+}
+
+std::string render_json(const Report &report)
+{
+    std::string out = "[";
+    for (size_t n = 0; n < report.applied.size(); n++) {
+        const Applied &a = report.applied[n];
+        auto num = [](const char *key, std::uint32_t v) {
+            return std::string("\"") + key + "\": " + std::to_string(v) + ", ";
+        };
+        out += n ? ",\n " : "\n ";
+        out += "{" + num("line", a.line) + num("last_line", a.last_line) +
+               "\"text\": " + json_string(a.text) + ", " + num("register", a.reg) +
+               num("value", a.value) + num("device", a.device) + num("function", a.function) +
+               num("address", a.address) + num("port", a.port) + "\"reaches\": {" +
+               "\"bdf\": " + json_string(sim::format(a.reaches)) + ", " +
+               num("bus", a.reaches.bus) + num("device", a.reaches.dev) +
+               num("function", a.reaches.fn) + num("register", a.offset) +
+               "\"present\": " + (a.present ? "true" : "false") +
+               ", \"name\": " + json_string(a.name) + "}, " + num("before", a.before) +
+               num("written", a.written) + num("after", a.after);
+        std::string texts, kinds;
+        for (const Warning &w : a.warnings) {
+            texts += (texts.empty() ? "" : ", ") + json_string(w.text);
+            kinds += (kinds.empty() ? "" : ", ") + json_string(kind_name(w.kind));
+        }
+        out += "\"warnings\": [" + texts + "], \"kinds\": [" + kinds + "]}";
+    }
+    return out + (report.applied.empty() ? "]\n" : "\n]\n");
+}
+
+} // namespace kvtlcheck
