@@ -125,7 +125,9 @@ void check_fields(Applied &a, const std::string &text)
             bool commas = text.find_first_not_of(", \t\r\n") == std::string::npos;
             std::string what = blank    ? "blank line"
                                : commas ? "comma-only line"
-                                        : "remark " + shown;
+                               : first == std::string::npos
+                                   ? "register field " + shown + " has no digit, so the line"
+                                   : "remark " + shown;
             warn(a, Kind::Register0,
                  what + " is applied as register 0: it writes " + hex(a.value & 0xFF) + " to " +
                      where(a));
