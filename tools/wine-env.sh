@@ -1,0 +1,121 @@
+#!/bin/bash
+# Wine for the 32-bit Windows programs of this project, on a Debian 12 host.
+#
+#   source tools/wine-env.sh            # sets the environment, prepares once
+#   tools/wine-env.sh CMD [ARGS...]     # the same, then runs CMD in it
+#   tools/wine-env.sh --start-server    # also keeps a warm wineserver running
+#   tools/wine-env.sh --stop-server
+#
+# Needs (as root, once): wine wine32:i386 wine32-preloader:i386 wine64
+# qemu-user-static locales. Idempotent: every step checks before it acts.
+#
+# Hosts whose kernel has IA-32 emulation switched off run wine32 through
+# qemu-i386 registered with binfmt_misc. Two things make that work:
+# - wine-preloader must be installed: without it the shared user data page
+#   cannot be mapped at 0x7ffe0000 and no process starts;
+# - guest addresses must equal host addresses (QEMU_GUEST_BASE=0): the native
+#   wineserver pokes the PEB (BeingDebugged) and serves ReadProcessMemory
+#   through ptrace at the guest's addresses. qemu reserves the guest space
+#   from vm.mmap_min_addr up, and the kernel refuses a hint below 64 KiB, so
+#   mmap_min_addr must be at least 65536 (Debian's default).
+# Under qemu-user a #GP carries no trap number, so Wine reports IN/OUT at
+# user level as EXCEPTION_ILLEGAL_INSTRUCTION instead of
+# EXCEPTION_PRIV_INSTRUCTION; the harness accepts both.
+
+_wine_env_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+export WINEPREFIX="${SORVENKA_WINEPREFIX:-$_wine_env_root/build/wineprefix}"
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ja_JP.UTF-8
+export LC_ALL=ja_JP.UTF-8
+export QEMU_GUEST_BASE=0
+# The null display driver: windows, dialogs and message boxes exist and can
+# be driven by messages; nothing is drawn, no X server is needed.
+unset DISPLAY WAYLAND_DISPLAY
+
+_wine_env_log() { echo "wine-env: $*" >&2; }
+
+_wine_env_locale() {
+    locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$' && return 0
+    _wine_env_log "generating locale ja_JP.UTF-8"
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
+
+_wine_env_binfmt() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+    [ -x /usr/bin/qemu-i386-static ] || {
+        _wine_env_log "i386 programs do not run here and qemu-user-static is missing"
+        return 1
+    }
+    mountpoint -q /proc/sys/fs/binfmt_misc ||
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
+    if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+        _wine_env_log "registering qemu-i386 for i386 ELF"
+        echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' \
+            >/proc/sys/fs/binfmt_misc/register
+    fi
+    local min
+    min=$(cat /proc/sys/vm/mmap_min_addr)
+    if [ "$min" -lt 65536 ]; then
+        _wine_env_log "vm.mmap_min_addr $min -> 65536 (qemu guest base 0)"
+        sysctl -q -w vm.mmap_min_addr=65536
+    fi
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+_wine_env_reg() { wine reg add "$@" /f >/dev/null 2>&1; }
+
+_wine_env_prefix() {
+    [ -f "$WINEPREFIX/.sorvenka-ready" ] && return 0
+    [ -x /usr/lib/wine/wine-preloader ] || {
+        _wine_env_log "wine32-preloader:i386 is not installed"
+        return 1
+    }
+    _wine_env_log "creating $WINEPREFIX"
+    local t0=$SECONDS
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wine wineboot --init </dev/null >/dev/null 2>&1
+    _wine_env_reg 'HKCU\Software\Wine\Drivers' /v Graphics /d null
+    # No crash dialog or winedbg: an unhandled exception just ends the process.
+    _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d ""
+    _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0
+    # Services that crash under qemu-user and make every wineserver start
+    # wait for their time-outs; the programs tested here need none of them.
+    local s
+    for s in MountMgr NDIS nsiproxy PlugPlay Eventlog; do
+        _wine_env_reg "HKLM\\System\\CurrentControlSet\\Services\\$s" /v Start /t REG_DWORD /d 4
+    done
+    wineserver -w
+    touch "$WINEPREFIX/.sorvenka-ready"
+    _wine_env_log "prefix ready in $((SECONDS - t0)) s"
+}
+
+wine_env_prepare() {
+    _wine_env_locale && _wine_env_binfmt && _wine_env_prefix
+}
+
+# A persistent wineserver with its services already up: each test program
+# then starts in well under a second and leaves no process holding its pipes.
+wine_env_start_server() {
+    wineserver -p
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+wine_env_stop_server() {
+    wineserver -k 2>/dev/null || true
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    set -e
+    wine_env_prepare
+    case "${1:-}" in
+    --start-server) wine_env_start_server ;;
+    --stop-server) wine_env_stop_server ;;
+    "") ;;
+    *) exec "$@" ;;
+    esac
+else
+    wine_env_prepare || _wine_env_log "Wine is not usable here"
+fi
