@@ -1,0 +1,269 @@
+#include "harness.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "port_insn.h"
+
+namespace harness
+{
+
+namespace
+{
+
+struct SharedLock {
+    explicit SharedLock(SRWLOCK *l) : l_(l) { AcquireSRWLockShared(l_); }
+    ~SharedLock() { ReleaseSRWLockShared(l_); }
+    SRWLOCK *l_;
+};
+
+struct ExclusiveLock {
+    explicit ExclusiveLock(SRWLOCK *l) : l_(l) { AcquireSRWLockExclusive(l_); }
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(l_); }
+    SRWLOCK *l_;
+};
+
+// Short enough that a test waits little past the moment a condition holds.
+constexpr DWORD POLL_MS = 5;
+
+} // namespace
+
+std::string windows_path(const std::string &path)
+{
+    std::string p = path;
+    std::replace(p.begin(), p.end(), '/', '\\');
+    if (p.size() >= 2 && p[1] == ':')
+        return p;
+    if (!p.empty() && p[0] == '\\')
+        return "Z:" + p;
+    return p;
+}
+
+bool wait_until(const std::function<bool()> &cond, DWORD timeout_ms)
+{
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (cond())
+            return true;
+        if (GetTickCount() - start >= timeout_ms)
+            return cond();
+        Sleep(POLL_MS);
+    }
+}
+
+Session::Session(std::string program, std::string workdir, sim::Chipset machine)
+    : program_(windows_path(program)), workdir_(windows_path(workdir)), machine_(std::move(machine))
+{
+    machine_.clear_trace();
+}
+
+Session::~Session()
+{
+    if (loop_thread_) {
+        if (!exited())
+            terminate(0xDEAD);
+        WaitForSingleObject(loop_thread_, 10000);
+        CloseHandle(loop_thread_);
+    }
+    if (started_)
+        CloseHandle(started_);
+}
+
+bool Session::start(std::string *error)
+{
+    started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    loop_thread_ = CreateThread(nullptr, 0, LoopProc, this, 0, nullptr);
+    if (!loop_thread_) {
+        if (error)
+            *error = "CreateThread failed";
+        return false;
+    }
+    WaitForSingleObject(started_, INFINITE);
+    if (!start_ok_ && error)
+        *error = start_error_;
+    return start_ok_;
+}
+
+DWORD WINAPI Session::LoopProc(LPVOID self)
+{
+    static_cast<Session *>(self)->loop();
+    return 0;
+}
+
+void Session::loop()
+{
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string cmdline = "\"" + program_ + "\"";
+    std::vector<char> buf(cmdline.begin(), cmdline.end());
+    buf.push_back('\0');
+    if (!CreateProcessA(program_.c_str(), buf.data(), nullptr, nullptr, FALSE,
+                        DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        workdir_.empty() ? nullptr : workdir_.c_str(), &si, &pi)) {
+        start_error_ =
+            "CreateProcessA(" + program_ + ") failed, error " + std::to_string(GetLastError());
+        SetEvent(started_);
+        return;
+    }
+    CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+    start_ok_ = true;
+    SetEvent(started_);
+
+    for (;;) {
+        DEBUG_EVENT ev;
+        if (!WaitForDebugEvent(&ev, INFINITE))
+            break;
+        DWORD status = DBG_CONTINUE;
+        switch (ev.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (ev.u.CreateProcessInfo.hFile)
+                CloseHandle(ev.u.CreateProcessInfo.hFile);
+            threads_.push_back({ev.dwThreadId, ev.u.CreateProcessInfo.hThread});
+            break;
+        case CREATE_THREAD_DEBUG_EVENT:
+            threads_.push_back({ev.dwThreadId, ev.u.CreateThread.hThread});
+            break;
+        case EXIT_THREAD_DEBUG_EVENT:
+            threads_.erase(std::remove_if(threads_.begin(), threads_.end(),
+                                          [&](const auto &t) { return t.first == ev.dwThreadId; }),
+                           threads_.end());
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (ev.u.LoadDll.hFile)
+                CloseHandle(ev.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            status = on_exception(ev);
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            exit_code_ = ev.u.ExitProcess.dwExitCode;
+            ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, DBG_CONTINUE);
+            InterlockedExchange(&exited_, 1);
+            return;
+        default:
+            break;
+        }
+        ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status);
+    }
+}
+
+DWORD Session::on_exception(const DEBUG_EVENT &ev)
+{
+    const EXCEPTION_RECORD &rec = ev.u.Exception.ExceptionRecord;
+    bool first = ev.u.Exception.dwFirstChance != 0;
+    if (first) {
+        // The loader's breakpoint that announces a debugged process.
+        if (rec.ExceptionCode == EXCEPTION_BREAKPOINT)
+            return DBG_CONTINUE;
+        // IN/OUT at user level raise #GP. Wine names it a privileged
+        // instruction; under qemu-user the signal carries no trap number and
+        // Wine calls it an illegal one.
+        if (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
+            rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION) {
+            for (const auto &t : threads_)
+                if (t.first == ev.dwThreadId && emulate(t.second))
+                    return DBG_CONTINUE;
+        }
+    }
+    ExclusiveLock l(&lock_);
+    unhandled_.push_back(
+        {rec.ExceptionCode,
+         static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(rec.ExceptionAddress)), first});
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+bool Session::emulate(HANDLE thread)
+{
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (!GetThreadContext(thread, &ctx))
+        return false;
+    std::uint8_t code[16];
+    SIZE_T got = 0;
+    // The instruction may end just before an unmapped page.
+    for (SIZE_T want = sizeof code; want > 0 && got == 0; want /= 2)
+        if (!ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(static_cast<UINT_PTR>(ctx.Eip)),
+                               code, want, &got))
+            got = 0;
+    auto insn = decode_port_insn(code, got);
+    if (!insn)
+        return false;
+    std::uint16_t port = insn->imm ? insn->port : static_cast<std::uint16_t>(ctx.Edx & 0xFFFF);
+    {
+        ExclusiveLock l(&lock_);
+        if (insn->in)
+            ctx.Eax = merge_in(ctx.Eax, insn->width, machine_.io_read(port, insn->width));
+        else
+            machine_.io_write(port, insn->width, ctx.Eax);
+    }
+    ctx.Eip += insn->length;
+    return SetThreadContext(thread, &ctx) != FALSE;
+}
+
+bool Session::exited() const
+{
+    return InterlockedCompareExchange(const_cast<volatile LONG *>(&exited_), 0, 0) != 0;
+}
+
+bool Session::wait_exit(DWORD timeout_ms, DWORD *exit_code)
+{
+    if (!wait_until([&] { return exited(); }, timeout_ms))
+        return false;
+    if (exit_code)
+        *exit_code = exit_code_;
+    return true;
+}
+
+void Session::terminate(UINT code)
+{
+    if (process_ && !exited())
+        TerminateProcess(process_, code);
+}
+
+std::vector<sim::PortOp> Session::trace() const
+{
+    SharedLock l(&lock_);
+    return machine_.trace();
+}
+
+std::vector<std::string> Session::trace_lines() const
+{
+    std::vector<std::string> lines;
+    for (const auto &op : trace())
+        lines.push_back(sim::format(op));
+    return lines;
+}
+
+std::size_t Session::trace_size() const
+{
+    SharedLock l(&lock_);
+    return machine_.trace().size();
+}
+
+bool Session::wait_trace(std::size_t n, DWORD timeout_ms) const
+{
+    return wait_until([&] { return trace_size() >= n; }, timeout_ms);
+}
+
+std::uint8_t Session::peek(sim::Bdf at, unsigned reg) const
+{
+    SharedLock l(&lock_);
+    return machine_.peek(at, reg);
+}
+
+sim::Chipset Session::machine() const
+{
+    SharedLock l(&lock_);
+    return machine_;
+}
+
+std::vector<Exception> Session::unhandled() const
+{
+    SharedLock l(&lock_);
+    return unhandled_;
+}
+
+} // namespace harness

@@ -1,0 +1,122 @@
+// A Win32 debugger that runs a program whose x86 port instructions reach a
+// virtual chipset instead of the hardware, and that drives its windows.
+//
+// The debug loop runs on a thread of its own, which creates the debuggee
+// (WaitForDebugEvent only serves the thread that created the process); the
+// caller's thread drives the user interface and waits on conditions.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "chipset.h"
+
+namespace harness
+{
+
+// Converts a host path to the Windows form Wine maps it to ("Z:\..."); a
+// path that already has a drive letter is returned with backslashes only.
+std::string windows_path(const std::string &path);
+
+// Polls `cond` every few milliseconds until it holds or `timeout_ms` passes.
+bool wait_until(const std::function<bool()> &cond, DWORD timeout_ms);
+
+struct Exception {
+    DWORD code;
+    std::uint32_t address;
+    bool first_chance;
+};
+
+class Session
+{
+public:
+    // `program` and `workdir` in host or Windows form; workdir empty: the
+    // caller's current directory.
+    Session(std::string program, std::string workdir, sim::Chipset machine);
+    ~Session(); // ends a debuggee that still runs
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    // Creates the process and waits until the debug loop has it.
+    bool start(std::string *error);
+
+    DWORD pid() const { return pid_; }
+    bool exited() const;
+    // Waits for the end of the process; false on time-out.
+    bool wait_exit(DWORD timeout_ms, DWORD *exit_code = nullptr);
+    void terminate(UINT code);
+
+    // Port operations issued so far, in order.
+    std::vector<sim::PortOp> trace() const;
+    std::vector<std::string> trace_lines() const;
+    std::size_t trace_size() const;
+    // Waits until at least `n` port operations have been issued.
+    bool wait_trace(std::size_t n, DWORD timeout_ms) const;
+
+    // Register peek and poke on the virtual chipset.
+    std::uint8_t peek(sim::Bdf at, unsigned reg) const;
+    sim::Chipset machine() const;
+
+    // Exceptions passed back to the program (not handled here).
+    std::vector<Exception> unhandled() const;
+
+private:
+    static DWORD WINAPI LoopProc(LPVOID self);
+    void loop();
+    DWORD on_exception(const DEBUG_EVENT &ev);
+    bool emulate(HANDLE thread);
+
+    std::string program_, workdir_;
+    sim::Chipset machine_;
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    HANDLE loop_thread_ = nullptr;
+    HANDLE started_ = nullptr; // set once CreateProcessA has returned
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    bool start_ok_ = false;
+    std::string start_error_;
+    volatile LONG exited_ = 0;
+    DWORD exit_code_ = 0;
+    std::vector<std::pair<DWORD, HANDLE>> threads_;
+    std::vector<Exception> unhandled_;
+};
+
+// ---- windows of the debuggee -------------------------------------------
+
+struct WindowInfo {
+    HWND hwnd;
+    std::string cls;
+    std::string text; // ANSI bytes (code page 932 here)
+    int id;
+    LONG style;
+    LONG exstyle;
+    bool visible;
+};
+
+WindowInfo window_info(HWND hwnd);
+// Top-level windows of process `pid` (hidden ones too); `cls` or `title`
+// empty matches any.
+std::vector<HWND> top_windows(DWORD pid, const std::string &cls, const std::string &title);
+// Waits for the first such window; nullptr on time-out.
+HWND wait_window(DWORD pid, const std::string &cls, const std::string &title, DWORD timeout_ms);
+// Waits until no such window exists.
+bool wait_no_window(DWORD pid, const std::string &cls, const std::string &title, DWORD timeout_ms);
+// Child windows in Z order (which for dialogs is the template order).
+std::vector<WindowInfo> children(HWND parent);
+
+// Messages. Posted ones return at once; sent ones report the answer.
+bool post_command(HWND hwnd, WORD id);
+bool post_tray(HWND hwnd, UINT callback_message, LPARAM mouse_message);
+bool post_close(HWND hwnd);
+// WM_QUERYENDSESSION through SendMessageTimeout; false when it timed out.
+bool query_end_session(HWND hwnd, LRESULT *answer, DWORD timeout_ms);
+// A key press and release as the dialog's modal loop sees it.
+bool post_key(HWND dialog, WPARAM vk);
+// BM_CLICK on the dialog's control `id`.
+bool click(HWND dialog, int id);
+
+} // namespace harness

@@ -1,0 +1,216 @@
+// harness.exe: runs a program under the debugger on a virtual chipset and
+// drives it by a script of commands.
+//
+//   harness.exe [--machine LSPCI_DUMP] [--cwd DIR] [--trace-out FILE]
+//               [--class NAME] [--timeout MS] [--exit-after-start]
+//               [--drive "cmd;cmd;..."] PROGRAM.exe
+//
+// Commands (numbers in C notation, 0x for hex):
+//   window              wait for the main window (of class --class)
+//   styles              print its style, extended style and visibility
+//   cmd ID              post WM_COMMAND ID to it
+//   tray MSG            post the tray callback 0x8064 with lParam MSG
+//   close               post WM_CLOSE to it
+//   endsession          send WM_QUERYENDSESSION, print the answer
+//   dialog CAPTION      wait for a top-level window so captioned, print its
+//                       controls; it becomes the target of key/click/dclose
+//   key enter|esc       press a key in that dialog
+//   click ID            click its control ID
+//   dclose              post WM_CLOSE to the dialog
+//   gone CAPTION        wait until no window has that caption
+//   peek BB:DD.F REG    print a byte of the virtual chipset
+//   exit                wait for the program to end
+// Prints the port trace (one "out32 0cf8 80003943" line per operation) and
+// "exit CODE". Returns 0, or 1 when a step failed or timed out.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace
+{
+
+std::string hex_bytes(const std::string &s)
+{
+    std::string out;
+    char b[4];
+    for (unsigned char c : s) {
+        std::snprintf(b, sizeof b, "%s%02x", out.empty() ? "" : " ", c);
+        out += b;
+    }
+    return out;
+}
+
+std::vector<std::string> split(const std::string &s, char sep)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    std::istringstream in(s);
+    while (std::getline(in, cur, sep))
+        if (cur.find_first_not_of(" \t") != std::string::npos)
+            parts.push_back(cur.substr(cur.find_first_not_of(" \t")));
+    return parts;
+}
+
+unsigned long number(const std::string &s)
+{
+    return std::strtoul(s.c_str(), nullptr, 0);
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
+                         "[--class NAME] [--timeout MS] [--exit-after-start] [--drive CMDS] "
+                         "PROGRAM.exe\n");
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    std::string machine_file, cwd, trace_out, drive, program;
+    std::string cls = "Korvane Traskell";
+    DWORD timeout = 20000;
+    bool exit_after_start = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+        if (a == "--machine")
+            machine_file = value();
+        else if (a == "--cwd")
+            cwd = value();
+        else if (a == "--trace-out")
+            trace_out = value();
+        else if (a == "--class")
+            cls = value();
+        else if (a == "--timeout")
+            timeout = number(value());
+        else if (a == "--drive")
+            drive = value();
+        else if (a == "--exit-after-start")
+            exit_after_start = true;
+        else if (!a.empty() && a[0] == '-')
+            return usage();
+        else
+            program = a;
+    }
+    if (program.empty())
+        return usage();
+
+    sim::Chipset machine = sim::default_machine();
+    if (!machine_file.empty()) {
+        std::ifstream in(machine_file, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string error;
+        machine = sim::Chipset();
+        if (!in || !machine.load_lspci(text.str(), &error)) {
+            std::fprintf(stderr, "harness: %s: %s\n", machine_file.c_str(),
+                         in ? error.c_str() : "cannot read");
+            return 1;
+        }
+    }
+
+    harness::Session session(program, cwd, machine);
+    std::string error;
+    if (!session.start(&error)) {
+        std::fprintf(stderr, "harness: %s\n", error.c_str());
+        return 1;
+    }
+
+    if (exit_after_start)
+        drive = "window;cmd 40002;exit" + (drive.empty() ? "" : ";" + drive);
+    bool ok = true;
+    HWND main_window = nullptr, dialog = nullptr;
+    auto need_main = [&] {
+        if (!main_window)
+            main_window = harness::wait_window(session.pid(), cls, "", timeout);
+        if (!main_window)
+            std::printf("no window of class %s\n", cls.c_str());
+        return main_window != nullptr;
+    };
+    for (const auto &step : split(drive, ';')) {
+        auto words = split(step, ' ');
+        const std::string &c = words[0];
+        std::string arg = step.size() > c.size() ? step.substr(c.size() + 1) : "";
+        if (c == "window") {
+            ok = need_main();
+        } else if (c == "styles") {
+            if ((ok = need_main())) {
+                auto w = harness::window_info(main_window);
+                std::printf("window style %08lx exstyle %08lx visible %d\n",
+                            static_cast<unsigned long>(w.style),
+                            static_cast<unsigned long>(w.exstyle), w.visible);
+            }
+        } else if (c == "cmd") {
+            ok = need_main() && harness::post_command(main_window, number(arg));
+        } else if (c == "tray") {
+            ok = need_main() && harness::post_tray(main_window, 0x8064, number(arg));
+        } else if (c == "close") {
+            ok = need_main() && harness::post_close(main_window);
+        } else if (c == "endsession") {
+            LRESULT answer = 0;
+            ok = need_main() && harness::query_end_session(main_window, &answer, timeout);
+            if (ok)
+                std::printf("endsession -> %ld\n", static_cast<long>(answer));
+        } else if (c == "dialog") {
+            dialog = harness::wait_window(session.pid(), "", arg, timeout);
+            ok = dialog != nullptr;
+            if (ok) {
+                std::printf("dialog %s\n", hex_bytes(arg).c_str());
+                for (const auto &w : harness::children(dialog))
+                    std::printf("  control %d %s style %08lx text %s\n", w.id, w.cls.c_str(),
+                                static_cast<unsigned long>(w.style), hex_bytes(w.text).c_str());
+            }
+        } else if (c == "key") {
+            ok = dialog && harness::post_key(dialog, arg == "esc" ? VK_ESCAPE : VK_RETURN);
+        } else if (c == "click") {
+            ok = dialog && harness::click(dialog, static_cast<int>(number(arg)));
+        } else if (c == "dclose") {
+            ok = dialog && harness::post_close(dialog);
+        } else if (c == "gone") {
+            ok = harness::wait_no_window(session.pid(), "", arg, timeout);
+        } else if (c == "peek" && words.size() == 3) {
+            unsigned bus = 0, dev = 0, fn = 0;
+            std::sscanf(words[1].c_str(), "%x:%x.%x", &bus, &dev, &fn);
+            unsigned reg = number(words[2]);
+            std::printf("peek %s %02x = %02x\n", words[1].c_str(), reg,
+                        session.peek({bus, dev, fn}, reg));
+        } else if (c == "exit") {
+            ok = session.wait_exit(timeout);
+        } else {
+            std::fprintf(stderr, "harness: unknown command: %s\n", step.c_str());
+            ok = false;
+        }
+        if (!ok) {
+            std::printf("failed: %s\n", step.c_str());
+            break;
+        }
+    }
+    DWORD code = 0;
+    if (ok && !session.wait_exit(timeout, &code)) {
+        std::printf("failed: the program did not end\n");
+        ok = false;
+    }
+
+    std::string trace;
+    for (const auto &line : session.trace_lines())
+        trace += line + "\n";
+    if (trace_out.empty()) {
+        std::fputs(trace.c_str(), stdout);
+    } else {
+        std::ofstream out(trace_out, std::ios::binary);
+        out << trace;
+    }
+    for (const auto &e : session.unhandled())
+        std::printf("exception %08lx at %08x%s\n", static_cast<unsigned long>(e.code), e.address,
+                    e.first_chance ? "" : " (last chance)");
+    if (session.exited())
+        std::printf("exit %ld\n", static_cast<long>(code));
+    return ok ? 0 : 1;
+}
