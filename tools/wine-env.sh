@@ -99,7 +99,8 @@ wine_env_prepare() {
 # A persistent wineserver with its services already up: each test program
 # then starts in well under a second and leaves no process holding its pipes.
 wine_env_start_server() {
-    wineserver -p
+    # Detached from our output: a test runner waits for its pipes to close.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 

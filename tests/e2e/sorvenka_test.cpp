@@ -1,0 +1,181 @@
+// sorvenka.exe, unmodified, under the harness on the virtual chipset.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "e2e.h"
+#include "trace.h"
+
+namespace
+{
+
+const char *const CLASS = "Korvane Traskell";
+const char *const SETTINGS = "41,5A,7,1\n60,80,7\n";
+const sim::Bdf IDE{0, 7, 1}, ISA{0, 7, 0};
+
+std::string bytes(std::initializer_list<unsigned char> b)
+{
+    return std::string(b.begin(), b.end());
+}
+
+// "「Sov」Version" and "既に起動しています." in code page 932.
+const std::string ABOUT_CAPTION = bytes({0x81, 0x75}) + "Sov" + bytes({0x81, 0x76}) + "Version";
+const std::string ALREADY_RUNNING = bytes({0x8A, 0xF9, 0x82, 0xC9, 0x8B, 0x4E, 0x93, 0xAE, 0x82,
+                                           0xB5, 0x82, 0xC4, 0x82, 0xA2, 0x82, 0xDC, 0x82, 0xB7}) +
+                                    ".";
+
+struct Running {
+    std::unique_ptr<harness::Session> session;
+    HWND window = nullptr;
+};
+
+Running start(const std::string &test, const char *cfg, const sim::Chipset &machine)
+{
+    Running r;
+    r.session =
+        std::make_unique<harness::Session>(e2e::SORVENKA_EXE, e2e::work_dir(test, cfg), machine);
+    std::string error;
+    EXPECT_TRUE(r.session->start(&error)) << error;
+    r.window = harness::wait_window(r.session->pid(), CLASS, CLASS, e2e::TIMEOUT_MS);
+    EXPECT_NE(r.window, nullptr);
+    return r;
+}
+
+Trace applied_settings(const sim::Chipset &m)
+{
+    return applied_line(0x41, 0x5A, 7, 1, m.peek(IDE, 0x41)) +
+           applied_line(0x60, 0x80, 7, 0, m.peek(ISA, 0x60));
+}
+
+Trace restored_settings(const sim::Chipset &m)
+{
+    return restored(0x80003941, 0xCFD, m.peek(IDE, 0x41)) +
+           restored(0x80003860, 0xCFC, m.peek(ISA, 0x60));
+}
+
+struct Route {
+    const char *name;
+    void (*shut)(HWND);
+};
+
+TEST(Sorvenka, EveryShutdownRouteRestoresEachByteAndEndsWithZero)
+{
+    const Route routes[] = {
+        {"exit_command", [](HWND w) { harness::post_command(w, 40002); }},
+        {"close_request", [](HWND w) { harness::post_close(w); }},
+        {"end_session_query",
+         [](HWND w) {
+             LRESULT answer = 0;
+             EXPECT_TRUE(harness::query_end_session(w, &answer, e2e::TIMEOUT_MS));
+         }},
+    };
+    const sim::Chipset machine = sim::default_machine();
+    for (const auto &route : routes) {
+        SCOPED_TRACE(route.name);
+        Running r = start(route.name, SETTINGS, machine);
+        ASSERT_NE(r.window, nullptr);
+        // Applied before the window exists, and nothing more while it runs.
+        EXPECT_TRACE(r.session->trace(), applied_settings(machine));
+        EXPECT_EQ(r.session->peek(IDE, 0x41), 0x5A);
+
+        route.shut(r.window);
+        DWORD code = 1;
+        ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_TRACE(r.session->trace(), applied_settings(machine) + restored_settings(machine));
+        EXPECT_EQ(r.session->peek(IDE, 0x41), machine.peek(IDE, 0x41));
+        EXPECT_EQ(r.session->peek(ISA, 0x60), machine.peek(ISA, 0x60));
+        EXPECT_TRUE(r.session->unhandled().empty());
+    }
+}
+
+TEST(Sorvenka, WithoutSettingsFileNoPortIsTouched)
+{
+    Running r = start("no_settings", nullptr, sim::default_machine());
+    ASSERT_NE(r.window, nullptr);
+    harness::post_command(r.window, 40002);
+    DWORD code = 1;
+    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(r.session->trace().empty());
+}
+
+TEST(Sorvenka, HiddenToolWindowOtherCommandsAndTrayReleasesDoNothing)
+{
+    Running r = start("window", SETTINGS, sim::default_machine());
+    ASSERT_NE(r.window, nullptr);
+    auto w = harness::window_info(r.window);
+    EXPECT_TRUE(w.exstyle & WS_EX_TOOLWINDOW);
+    EXPECT_EQ(w.style & WS_OVERLAPPEDWINDOW, WS_OVERLAPPEDWINDOW);
+    const std::size_t ops = r.session->trace_size();
+    harness::post_command(r.window, 40003);
+    harness::post_tray(r.window, 0x8064, WM_LBUTTONUP);
+    harness::post_tray(r.window, 0x8064, WM_MOUSEMOVE);
+    // A sent message returns after the posted ones before it were handled.
+    LRESULT ignored;
+    SendMessageTimeoutA(r.window, WM_NULL, 0, 0, SMTO_NORMAL, e2e::TIMEOUT_MS,
+                        reinterpret_cast<PDWORD_PTR>(&ignored));
+    EXPECT_FALSE(r.session->exited());
+    EXPECT_EQ(r.session->trace_size(), ops);
+    EXPECT_FALSE(harness::window_info(r.window).visible);
+    harness::post_command(r.window, 40002);
+    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS));
+}
+
+TEST(Sorvenka, AboutBoxClosesOnEnterButNotOnEscOrCloseRequest)
+{
+    Running r = start("about", SETTINGS, sim::default_machine());
+    ASSERT_NE(r.window, nullptr);
+    harness::post_command(r.window, 40001);
+    HWND box = harness::wait_window(r.session->pid(), "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS);
+    ASSERT_NE(box, nullptr);
+    auto controls = harness::children(box);
+    ASSERT_EQ(controls.size(), 4u);
+    EXPECT_EQ(controls[0].id, IDOK);
+    EXPECT_EQ(controls[0].text, "OK");
+    EXPECT_EQ(controls[1].text, "Sorvenka Ver 2.11");
+
+    harness::post_key(box, VK_ESCAPE);
+    harness::post_close(box);
+    LRESULT ignored;
+    SendMessageTimeoutA(box, WM_NULL, 0, 0, SMTO_NORMAL, e2e::TIMEOUT_MS,
+                        reinterpret_cast<PDWORD_PTR>(&ignored));
+    EXPECT_TRUE(IsWindow(box));
+
+    harness::post_key(box, VK_RETURN);
+    EXPECT_TRUE(
+        harness::wait_no_window(r.session->pid(), "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
+    harness::post_command(r.window, 40002);
+    DWORD code = 1;
+    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+}
+
+TEST(Sorvenka, SecondCopyWarnsAndLeavesTheFirstAndItsRegisters)
+{
+    const sim::Chipset machine = sim::default_machine();
+    Running first = start("first_copy", SETTINGS, machine);
+    ASSERT_NE(first.window, nullptr);
+
+    harness::Session second(e2e::SORVENKA_EXE, e2e::work_dir("second_copy", SETTINGS), machine);
+    std::string error;
+    ASSERT_TRUE(second.start(&error)) << error;
+    HWND box = harness::wait_window(second.pid(), "#32770", "CAUTION", e2e::TIMEOUT_MS);
+    ASSERT_NE(box, nullptr);
+    bool text_found = false;
+    for (const auto &c : harness::children(box))
+        text_found |= c.text == ALREADY_RUNNING;
+    EXPECT_TRUE(text_found);
+    harness::post_key(box, VK_RETURN);
+    DWORD code = 1;
+    ASSERT_TRUE(second.wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(second.trace().empty());
+
+    EXPECT_FALSE(first.session->exited());
+    harness::post_command(first.window, 40002);
+    ASSERT_TRUE(first.session->wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+}
+
+} // namespace
