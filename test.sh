@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/deps.sh
 
-deps_install "${SORVENKA_PACKAGES_BUILD[@]}"
+deps_i386
+deps_install "${SORVENKA_PACKAGES_BUILD[@]}" "${SORVENKA_PACKAGES_WINE[@]}"
 
 step() { echo; echo "== $*"; }
 
@@ -25,7 +26,8 @@ if ! ctest --preset fuzz --verbose >"$log" 2>&1; then
 fi
 grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|Done [0-9]+ runs|tests passed' "$log"
 
-step "win32: sorvenka.exe, tools, checks"
+step "win32: sorvenka.exe, tools, checks, end to end under Wine"
+source tools/wine-env.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 ctest --preset win32 --no-tests=ignore

@@ -4,6 +4,17 @@
 
 SORVENKA_PACKAGES_BUILD=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile icoutils imagemagick)
+# 32-bit Wine; on kernels without IA-32 emulation it runs through qemu-i386.
+SORVENKA_PACKAGES_WINE=(wine wine32:i386 wine32-preloader:i386 wine64 wine64-preloader
+    qemu-user-static binfmt-support locales)
+
+# wine32 needs the i386 architecture.
+deps_i386() {
+    dpkg --print-foreign-architectures | grep -qx i386 && return 0
+    echo "== adding the i386 architecture"
+    dpkg --add-architecture i386 || { echo "error: cannot add the i386 architecture" >&2; return 1; }
+    unset SORVENKA_APT_UPDATED
+}
 
 deps_missing() {
     local p missing=()
