@@ -87,7 +87,16 @@ _wine_env_prefix() {
     for s in MountMgr NDIS nsiproxy PlugPlay Eventlog; do
         _wine_env_reg "HKLM\\System\\CurrentControlSet\\Services\\$s" /v Start /t REG_DWORD /d 4
     done
+    # A service that crashed while wineboot ran may hang on its way out:
+    # give the prefix a bounded time to settle, then end what is left. The
+    # server writes the registry out as it shuts down.
+    timeout 60 wineserver -w || wineserver -k
     wineserver -w
+    wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics >/dev/null 2>&1 || {
+        _wine_env_log "prefix settings were not kept"
+        return 1
+    }
+    wineserver -k 2>/dev/null || true
     touch "$WINEPREFIX/.sorvenka-ready"
     _wine_env_log "prefix ready in $((SECONDS - t0)) s"
 }
