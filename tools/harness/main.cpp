@@ -19,9 +19,14 @@
 //   dclose              post WM_CLOSE to the dialog
 //   gone CAPTION        wait until no window has that caption
 //   peek BB:DD.F REG    print a byte of the virtual chipset
+//   registers           print every register written so far through the data
+//                       ports, in order of first write, with its byte before
+//                       the program started and now:
+//                       "register 00:07.1 48 start 05 now 03"
 //   exit                wait for the program to end
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
 // "exit CODE". Returns 0, or 1 when a step failed or timed out.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -59,6 +64,31 @@ std::vector<std::string> split(const std::string &s, char sep)
 unsigned long number(const std::string &s)
 {
     return std::strtoul(s.c_str(), nullptr, 0);
+}
+
+// Registers the trace has written through CONFIG_DATA, each once, in the
+// order of their first write.
+std::vector<sim::Target> written_registers(const std::vector<sim::PortOp> &trace)
+{
+    std::vector<sim::Target> written;
+    std::uint32_t address = 0;
+    for (const auto &op : trace) {
+        if (op.dir != sim::PortOp::Out)
+            continue;
+        if (op.port == 0xCF8 && op.width == 4) {
+            address = op.value;
+            continue;
+        }
+        if (op.width != 1 || op.port < 0xCFC || op.port > 0xCFF)
+            continue;
+        sim::Target t = sim::decode(address, op.port);
+        bool seen = false;
+        for (const auto &w : written)
+            seen = seen || (w.bdf == t.bdf && w.reg == t.reg);
+        if (t.enabled && !seen)
+            written.push_back(t);
+    }
+    return written;
 }
 
 int usage()
@@ -181,6 +211,10 @@ int main(int argc, char **argv)
             unsigned reg = number(words[2]);
             std::printf("peek %s %02x = %02x\n", words[1].c_str(), reg,
                         session.peek({bus, dev, fn}, reg));
+        } else if (c == "registers") {
+            for (const auto &t : written_registers(session.trace()))
+                std::printf("register %s %02x start %02x now %02x\n", sim::format(t.bdf).c_str(),
+                            t.reg, machine.peek(t.bdf, t.reg), session.peek(t.bdf, t.reg));
         } else if (c == "exit") {
             ok = session.wait_exit(timeout);
         } else {
