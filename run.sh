@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# Runs the real sorvenka.exe under Wine on a virtual PC and shows what it did:
+# every byte it wrote at start-up, a screenshot of its tray menu (when
+# tools/desktop.sh is there), then Exit from that menu and the restore.
+#
+#   ./run.sh [SETTINGS_FILE] [--machine LSPCI_DUMP]
+#
+# SETTINGS_FILE defaults to examples/piix4-udma33.cfg; it is copied as
+# kvtl.cfg into a fresh working folder. --machine takes the output of
+# `lspci -xxx` (or -xxxx) of a real PC instead of the built-in 440BX board.
+# On Debian 12 as root it installs what is missing, builds build/win32 when
+# needed and prepares a private Wine prefix; later runs take seconds.
+# Exit status 0 when every register is back and the program exited with 0.
+#
+# Environment: SORVENKA_WINEPREFIX (Wine prefix, default build/wineprefix),
+# SORVENKA_BUILD_DIR (default build/win32).
+set -euo pipefail
+
+usage() {
+    echo "usage: ./run.sh [SETTINGS_FILE] [--machine LSPCI_DUMP]" >&2
+    exit 2
+}
+
+die() {
+    echo "error: $*" >&2
+    exit 2
+}
+
+settings="" machine=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --machine)
+        [ $# -ge 2 ] || usage
+        machine=$2
+        shift 2
+        ;;
+    -h | --help) usage ;;
+    -*) usage ;;
+    *)
+        [ -z "$settings" ] || usage
+        settings=$1
+        shift
+        ;;
+    esac
+done
+
+# Paths given by the user are relative to where they called us from.
+if [ -n "$settings" ]; then
+    [ -f "$settings" ] || die "settings file not found: $settings"
+    settings=$(realpath "$settings")
+fi
+if [ -n "$machine" ]; then
+    [ -f "$machine" ] || die "machine dump not found: $machine"
+    machine=$(realpath "$machine")
+fi
+
+cd "$(dirname "$0")"
+root=$(pwd)
+settings=${settings:-$root/examples/piix4-udma33.cfg}
+build_dir=${SORVENKA_BUILD_DIR:-build/win32}
+log_dir=$root/build/run
+mkdir -p "$log_dir"
+log=$log_dir/run.log
+: >"$log"
+
+echo "Sorvenka on a virtual PC"
+echo "  settings: ${settings#"$root"/}"
+echo "  machine:  ${machine:-built-in 440BX board with PIIX4 (00:00.0, 00:01.0, 00:07.0, 00:07.1, 01:00.0)}"
+
+# ---- packages ------------------------------------------------------------
+source scripts/deps.sh
+packages=("${SORVENKA_PACKAGES_BUILD[@]}" "${SORVENKA_PACKAGES_WINE[@]}")
+if declare -p SORVENKA_PACKAGES_DESKTOP >/dev/null 2>&1; then
+    packages+=("${SORVENKA_PACKAGES_DESKTOP[@]}")
+fi
+deps_i386 || exit 2
+deps_install "${packages[@]}" || exit 2
+
+# ---- build ---------------------------------------------------------------
+exe=$build_dir/shell/sorvenka.exe
+harness=$build_dir/tools/harness/harness.exe
+t0=$SECONDS
+if [ ! -f "$exe" ] || [ ! -f "$harness" ]; then
+    echo "Building sorvenka.exe and the harness (the first time takes a few minutes)..."
+fi
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+    cmake --preset win32 -B "$build_dir" >>"$log" 2>&1 ||
+        { tail -n 30 "$log"; die "cmake could not configure $build_dir (log: $log)"; }
+fi
+cmake --build "$build_dir" -j2 --target sorvenka harness_cli >>"$log" 2>&1 ||
+    { tail -n 30 "$log"; die "the build failed (log: $log)"; }
+if grep -q "Linking" "$log"; then
+    echo "Built $exe in $((SECONDS - t0)) s."
+else
+    echo "Build: $exe is up to date."
+fi
+
+# ---- Wine ----------------------------------------------------------------
+user_display=${DISPLAY:-}
+prefix=${SORVENKA_WINEPREFIX:-$root/build/wineprefix}
+t0=$SECONDS
+first_time=""
+if [ ! -f "$prefix/.sorvenka-ready" ]; then
+    first_time=1
+    echo "Starting Wine for the first time (about a minute)..."
+fi
+source tools/wine-env.sh 2>>"$log"
+if grep -q "Wine is not usable here" "$log" || [ ! -f "$WINEPREFIX/.sorvenka-ready" ]; then
+    grep "^wine-env:" "$log" >&2 || true
+    die "Wine could not be set up (log: $log)"
+fi
+[ -z "$first_time" ] || echo "Wine is ready after $((SECONDS - t0)) s (prefix $WINEPREFIX)."
+
+# ---- the run ---------------------------------------------------------------
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$settings" "$work/kvtl.cfg"
+windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
+harness_args=(--cwd "$(windows_path "$work")" --timeout 120000 --trace-out "$(windows_path "$work/trace.txt")")
+[ -z "$machine" ] || harness_args+=(--machine "$(windows_path "$machine")")
+
+echo "Running sorvenka.exe under the harness..."
+set +e
+wine "$harness" "${harness_args[@]}" --drive "window;registers;cmd 40002;exit;registers" \
+    "$exe" 2>>"$log" | tr -d '\r' >"$work/harness.txt"
+harness_rc=${PIPESTATUS[0]}
+set -e
+
+# The harness prints the written registers twice (once the window exists,
+# then after the program ended); the trace has one group per applied line:
+# out32 0cf8 ADDRESS, in8 PORT -> BEFORE, out32 0cf8 ADDRESS, out8 PORT VALUE.
+declare -A after=() now=() start=()
+order=() first="" block=1 exit_code="" problems=()
+while read -r word a b c d e f; do
+    case "$word" in
+    register)
+        key="$a $b"
+        if [ "$key" = "$first" ] && [ -n "${after[$key]+x}" ] && [ $block = 1 ]; then
+            block=2
+        fi
+        [ -n "$first" ] || first=$key
+        if [ $block = 1 ]; then
+            order+=("$key")
+            start[$key]=$d
+            after[$key]=$f
+        else
+            now[$key]=$f
+        fi
+        ;;
+    exit) exit_code=$a ;;
+    failed:) problems+=("the harness step '$a${b:+ $b}' did not complete") ;;
+    exception) problems+=("sorvenka.exe raised exception $a at $c") ;;
+    esac
+done <"$work/harness.txt"
+[ $harness_rc = 0 ] || [ ${#problems[@]} -gt 0 ] || problems+=("the harness ended with status $harness_rc")
+
+row_key=() row_wrote=() row_before=() address="" pending=""
+if [ -f "$work/trace.txt" ]; then
+    while read -r op port arrow value; do
+        case "$op" in
+        out32) address=$arrow ;;
+        in8) pending="$address $port $value" ;;
+        out8)
+            read -r pa pp before <<<"${pending:-- - -}"
+            if [ "$pa" = "$address" ] && [ "$pp" = "$port" ]; then
+                a=$((16#$address))
+                row_key+=("$(printf "%02x:%02x.%x %02x" $(((a >> 16) & 0xFF)) $(((a >> 11) & 0x1F)) \
+                    $(((a >> 8) & 7)) $(((a & 0xFC) | (16#$port & 3))))")
+                row_wrote+=("$arrow")
+                row_before+=("$before")
+            fi
+            pending=""
+            ;;
+        esac
+    done <"$work/trace.txt"
+fi
+
+n=${#row_key[@]}
+echo
+echo "Applied at start-up: $n line(s)"
+[ "$n" = 0 ] || echo "   #  register     wrote  before  after"
+for ((i = 0; i < n; i++)); do
+    key=${row_key[$i]} note=""
+    for ((j = i + 1; j < n; j++)); do
+        [ "${row_key[$j]}" != "$key" ] || { note="  (#$((j + 1)) writes it again)"; break; }
+    done
+    if [ -z "$note" ] && [ "${after[$key]:-??}" != "${row_wrote[$i]}" ]; then
+        note="  (the chipset kept its bits: read-only, or no such function)"
+    fi
+    printf "  %2d  %-12s %-6s %-7s %s%s\n" $((i + 1)) "$key" "${row_wrote[$i]}" \
+        "${row_before[$i]}" "${after[$key]:-??}" "$note"
+done
+
+# ---- screenshot ------------------------------------------------------------
+echo
+if [ -x tools/desktop.sh ]; then
+    shot=$log_dir/tray-menu.png
+    shot_args=(run-and-shoot "$work" "$shot")
+    [ -z "$machine" ] || shot_args+=(--machine "$machine")
+    if DISPLAY=$user_display tools/desktop.sh "${shot_args[@]}" >>"$log" 2>&1 && [ -f "$shot" ]; then
+        echo "screenshot: ${shot#"$root"/} (the tray icon with its menu open)"
+    else
+        echo "screenshot: failed (tools/desktop.sh; log: $log)"
+    fi
+else
+    echo "screenshot: skipped (tools/desktop.sh is not available; the run used Wine's null display)"
+fi
+
+# ---- exit and restore -------------------------------------------------------
+echo
+echo "Exit chosen from the tray menu (WM_COMMAND 40002)."
+echo "Restore: every register back at its byte from before the start"
+not_restored=()
+if [ ${#order[@]} -gt 0 ]; then
+    echo "  register     start  now"
+    for key in "${order[@]}"; do
+        if [ "${now[$key]:-??}" = "${start[$key]}" ]; then
+            mark=""
+        else
+            mark="  NOT RESTORED"
+            not_restored+=("$key")
+        fi
+        printf "  %-12s %-6s %s%s\n" "$key" "${start[$key]}" "${now[$key]:-??}" "$mark"
+    done
+fi
+if [ ${#not_restored[@]} = 0 ]; then
+    echo "all ${#order[@]} registers restored"
+else
+    echo "${#not_restored[@]} of ${#order[@]} registers NOT restored: ${not_restored[*]}"
+fi
+echo "sorvenka.exe exit code: ${exit_code:-none (it did not end)}"
+for p in "${problems[@]}"; do
+    echo "problem: $p"
+done
+
+if [ ${#not_restored[@]} = 0 ] && [ "$exit_code" = 0 ] && [ ${#problems[@]} = 0 ]; then
+    echo "OK"
+    exit 0
+fi
+echo "FAILED (harness output: $log)"
+cat "$work/harness.txt" >>"$log" 2>/dev/null || true
+exit 1
