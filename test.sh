@@ -30,7 +30,7 @@ step "win32: sorvenka.exe, tools, checks, end to end under Wine"
 source tools/wine-env.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
-ctest --preset win32 --no-tests=ignore
+ctest --preset win32 --no-tests=ignore --timeout 600
 
 echo
 echo "== all passed"

@@ -65,7 +65,60 @@ _wine_env_binfmt() {
     /usr/lib/wine/wine --version >/dev/null 2>&1
 }
 
-_wine_env_reg() { wine reg add "$@" /f >/dev/null 2>&1; }
+# Every Wine step of the set-up is bounded: under qemu-user a process can
+# deadlock now and then, and a set-up that waits for it never ends.
+_wine_env_run() {
+    local limit=$1
+    shift
+    timeout -k 10 "$limit" "$@" </dev/null >/dev/null 2>&1
+}
+
+_wine_env_reg() { _wine_env_run 120 wine reg add "$@" /f; }
+
+# Pids of the processes that run in this prefix (the server included).
+_wine_env_pids() {
+    local e
+    for e in /proc/[0-9]*/environ; do
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "$e" 2>/dev/null &&
+            { e=${e#/proc/}; echo "${e%/environ}"; }
+    done
+}
+
+_wine_env_kill() {
+    timeout -k 5 20 wineserver -k >/dev/null 2>&1
+    timeout 20 wineserver -w >/dev/null 2>&1 && return 0
+    local pids
+    pids=$(_wine_env_pids)
+    [ -n "$pids" ] && kill -9 $pids 2>/dev/null
+    return 0
+}
+
+_wine_env_prefix_once() {
+    # Only a prefix this script began is wiped for a fresh start.
+    [ -f "$WINEPREFIX/.sorvenka-creating" ] && rm -rf "$WINEPREFIX"
+    [ -e "$WINEPREFIX" ] || { mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/.sorvenka-creating"; }
+    _wine_env_run 420 wine wineboot --init || { _wine_env_log "wineboot did not finish"; return 1; }
+    _wine_env_reg 'HKCU\Software\Wine\Drivers' /v Graphics /d null || return 1
+    # No crash dialog or winedbg: an unhandled exception just ends the process.
+    _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" || return 1
+    _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0 || return 1
+    # Services that crash under qemu-user and make every wineserver start
+    # wait for their time-outs; the programs tested here need none of them.
+    local s
+    for s in MountMgr NDIS nsiproxy PlugPlay Eventlog; do
+        _wine_env_reg "HKLM\\System\\CurrentControlSet\\Services\\$s" /v Start /t REG_DWORD /d 4 ||
+            return 1
+    done
+    # A service that crashed while wineboot ran may hang on its way out:
+    # give the prefix a bounded time to settle, then end what is left. The
+    # server writes the registry out as it shuts down.
+    timeout 60 wineserver -w || _wine_env_kill
+    _wine_env_run 120 wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics || {
+        _wine_env_log "prefix settings were not kept"
+        return 1
+    }
+    _wine_env_kill
+}
 
 _wine_env_prefix() {
     [ -f "$WINEPREFIX/.sorvenka-ready" ] && return 0
@@ -73,32 +126,21 @@ _wine_env_prefix() {
         _wine_env_log "wine32-preloader:i386 is not installed"
         return 1
     }
-    _wine_env_log "creating $WINEPREFIX"
-    local t0=$SECONDS
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    wine wineboot --init </dev/null >/dev/null 2>&1
-    _wine_env_reg 'HKCU\Software\Wine\Drivers' /v Graphics /d null
-    # No crash dialog or winedbg: an unhandled exception just ends the process.
-    _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d ""
-    _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Auto /d 0
-    # Services that crash under qemu-user and make every wineserver start
-    # wait for their time-outs; the programs tested here need none of them.
-    local s
-    for s in MountMgr NDIS nsiproxy PlugPlay Eventlog; do
-        _wine_env_reg "HKLM\\System\\CurrentControlSet\\Services\\$s" /v Start /t REG_DWORD /d 4
+    local attempt t0=$SECONDS
+    for attempt in 1 2 3; do
+        _wine_env_log "creating $WINEPREFIX (attempt $attempt; a minute or two)"
+        if _wine_env_prefix_once; then
+            touch "$WINEPREFIX/.sorvenka-ready"
+            rm -f "$WINEPREFIX/.sorvenka-creating"
+            _wine_env_log "prefix ready in $((SECONDS - t0)) s"
+            return 0
+        fi
+        _wine_env_log "attempt $attempt failed after $((SECONDS - t0)) s; still running:"
+        ps -o pid,stat,etime,args -p "$(_wine_env_pids | paste -sd,)" >&2 2>/dev/null || true
+        _wine_env_kill
     done
-    # A service that crashed while wineboot ran may hang on its way out:
-    # give the prefix a bounded time to settle, then end what is left. The
-    # server writes the registry out as it shuts down.
-    timeout 60 wineserver -w || wineserver -k
-    wineserver -w
-    wine reg query 'HKCU\Software\Wine\Drivers' /v Graphics >/dev/null 2>&1 || {
-        _wine_env_log "prefix settings were not kept"
-        return 1
-    }
-    wineserver -k 2>/dev/null || true
-    touch "$WINEPREFIX/.sorvenka-ready"
-    _wine_env_log "prefix ready in $((SECONDS - t0)) s"
+    _wine_env_log "could not create the Wine prefix"
+    return 1
 }
 
 wine_env_prepare() {
@@ -110,7 +152,7 @@ wine_env_prepare() {
 wine_env_start_server() {
     # Detached from our output: a test runner waits for its pipes to close.
     wineserver -p </dev/null >/dev/null 2>&1 || true
-    wine cmd /c exit </dev/null >/dev/null 2>&1
+    _wine_env_run 300 wine cmd /c exit
 }
 
 wine_env_stop_server() {
