@@ -1,0 +1,114 @@
+#!/usr/bin/env python3
+"""Unpacks the release ZIP as a Windows user would and checks it: exactly
+sorvenka.exe, kvtl.cfg and readme.txt in one folder; kvtl.cfg and the read-me
+with CR LF line ends; the read-me in code page 932 with the text of
+dist/readme.txt. Then runs the packaged sorvenka.exe in that folder, with
+the packaged kvtl.cfg, under the harness on the virtual chipset: the settings
+must take effect, Exit from the menu must put every byte back, and the
+program must end with exit code 0."""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import zipfile
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+    return ok
+
+
+def crlf_only(data):
+    return data.endswith(b"\r\n") and data.count(b"\n") == data.count(b"\r\n") == data.count(b"\r")
+
+
+def registers(lines):
+    """("00:07.1 48", start, now) per "register" line of the harness."""
+    out = []
+    for line in lines:
+        m = re.fullmatch(r"register (\S+ \S+) start (\S+) now (\S+)", line)
+        if m:
+            out.append(m.groups())
+    return out
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--wine", required=True, help="wrapper that runs a Windows program")
+    ap.add_argument("--harness", required=True)
+    ap.add_argument("--readme-source", required=True)
+    ap.add_argument("zip")
+    args = ap.parse_args()
+
+    top = os.path.splitext(os.path.basename(args.zip))[0]
+    with zipfile.ZipFile(args.zip) as z:
+        files = sorted(n for n in z.namelist() if not n.endswith("/"))
+        check(files == [top + "/kvtl.cfg", top + "/readme.txt", top + "/sorvenka.exe"],
+              "the ZIP holds one folder %s with the three files: %s" % (top, files))
+        # Into the working folder, so that a failed run can be looked at.
+        work = os.path.abspath("unpacked")
+        shutil.rmtree(work, ignore_errors=True)
+        z.extractall(work)
+    folder = os.path.join(work, top)
+
+    def read(name):
+        path = os.path.join(folder, name)
+        if not check(os.path.isfile(path), name + " is in the package"):
+            return b""
+        with open(path, "rb") as f:
+            return f.read()
+
+    cfg = read("kvtl.cfg")
+    check(cfg and crlf_only(cfg), "kvtl.cfg has CR LF line ends only: %r" % cfg[:80])
+
+    readme = read("readme.txt")
+    with open(args.readme_source, encoding="utf-8") as f:
+        source = f.read()
+    check(crlf_only(readme), "readme.txt has CR LF line ends only")
+    try:
+        text = readme.decode("cp932")
+    except UnicodeDecodeError as e:
+        check(False, "readme.txt is not code page 932: %s" % e)
+        text = ""
+    check(text == source.replace("\n", "\r\n"), "readme.txt is dist/readme.txt in code page 932")
+    check(any(ord(c) > 0x7F for c in text) and readme != text.encode("utf-8"),
+          "readme.txt has Japanese text that is not UTF-8")
+
+    exe = os.path.join(folder, "sorvenka.exe")
+    if not check(os.path.isfile(exe), "sorvenka.exe is in the package"):
+        return 1
+    cmd = [args.wine, args.harness, "--cwd", folder, "--timeout", "60000",
+           "--drive", "window;registers;cmd 40002;exit;registers", exe]
+    p = subprocess.run(cmd, capture_output=True, timeout=240)
+    out = p.stdout.decode("ascii", "replace").replace("\r", "").splitlines()
+    print("\n".join(out))
+    check(p.returncode == 0, "the harness ran every step (status %d)" % p.returncode)
+    check("exit 0" in out, "sorvenka.exe ended with exit code 0")
+    check(not any(l.startswith("exception") for l in out), "no exception reached the program")
+
+    regs = registers(out)
+    half = len(regs) // 2
+    running, ended = regs[:half], regs[half:]
+    check(half > 0 and len(regs) == 2 * half and [r[0] for r in running] == [r[0] for r in ended],
+          "each written register listed while running and after the end: %s" % regs)
+    check(any(start != now for _, start, now in running),
+          "the packaged kvtl.cfg changed a register while the program ran: %s" % running)
+    check(all(start == now for _, start, now in ended),
+          "every register is back at its byte from before the start: %s" % ended)
+
+    if failures:
+        print("%d check(s) failed; unpacked in %s" % (len(failures), folder))
+        return 1
+    print("release package OK: %s" % os.path.basename(args.zip))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
