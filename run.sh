@@ -68,6 +68,7 @@ echo "  settings: ${settings#"$root"/}"
 echo "  machine:  ${machine:-built-in 440BX board with PIIX4 (00:00.0, 00:01.0, 00:07.0, 00:07.1, 01:00.0)}"
 
 # ---- packages ------------------------------------------------------------
+# shellcheck source=scripts/deps.sh
 source scripts/deps.sh
 packages=("${SORVENKA_PACKAGES_BUILD[@]}" "${SORVENKA_PACKAGES_WINE[@]}")
 if declare -p SORVENKA_PACKAGES_DESKTOP >/dev/null 2>&1; then
@@ -104,6 +105,7 @@ if [ ! -f "$prefix/.sorvenka-ready" ]; then
     first_time=1
     echo "Starting Wine for the first time (about a minute)..."
 fi
+# shellcheck source=tools/wine-env.sh
 source tools/wine-env.sh 2>>"$log"
 if grep -q "Wine is not usable here" "$log" || [ ! -f "$WINEPREFIX/.sorvenka-ready" ]; then
     grep "^wine-env:" "$log" >&2 || true
@@ -121,7 +123,8 @@ harness_args=(--cwd "$(windows_path "$work")" --timeout 120000 --trace-out "$(wi
 
 echo "Running sorvenka.exe under the harness..."
 set +e
-wine "$harness" "${harness_args[@]}" --drive "window;registers;cmd 40002;exit;registers" \
+# Bounded: under qemu-user a Wine process can deadlock now and then.
+timeout -k 10 600 wine "$harness" "${harness_args[@]}" --drive "window;registers;cmd 40002;exit;registers" \
     "$exe" 2>>"$log" | tr -d '\r' >"$work/harness.txt"
 harness_rc=${PIPESTATUS[0]}
 set -e
@@ -131,7 +134,7 @@ set -e
 # out32 0cf8 ADDRESS, in8 PORT -> BEFORE, out32 0cf8 ADDRESS, out8 PORT VALUE.
 declare -A after=() now=() start=()
 order=() first="" block=1 exit_code="" problems=()
-while read -r word a b c d e f; do
+while read -r word a b c d _ f; do
     case "$word" in
     register)
         key="$a $b"
@@ -152,7 +155,11 @@ while read -r word a b c d e f; do
     exception) problems+=("sorvenka.exe raised exception $a at $c") ;;
     esac
 done <"$work/harness.txt"
-[ $harness_rc = 0 ] || [ ${#problems[@]} -gt 0 ] || problems+=("the harness ended with status $harness_rc")
+if [ "$harness_rc" = 124 ]; then
+    problems+=("the harness did not finish within 10 minutes")
+elif [ "$harness_rc" != 0 ] && [ ${#problems[@]} = 0 ]; then
+    problems+=("the harness ended with status $harness_rc")
+fi
 
 row_key=() row_wrote=() row_before=() address="" pending=""
 if [ -f "$work/trace.txt" ]; then
