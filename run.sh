@@ -151,7 +151,14 @@ while read -r word a b c d _ f; do
         fi
         ;;
     exit) exit_code=$a ;;
-    failed:) problems+=("the harness step '$a${b:+ $b}' did not complete") ;;
+    failed:)
+        if [ "$a" = window ]; then
+            problems+=("sorvenka.exe showed no tray window within 2 minutes; a copy still running in this
+         Wine prefix makes a new one warn and stop: 'WINEPREFIX=$WINEPREFIX wineserver -k' ends it")
+        else
+            problems+=("the harness step '$a${b:+ $b}' did not complete")
+        fi
+        ;;
     exception) problems+=("sorvenka.exe raised exception $a at $c") ;;
     esac
 done <"$work/harness.txt"
@@ -184,7 +191,8 @@ fi
 
 n=${#row_key[@]}
 echo
-echo "Applied at start-up: $n line(s)"
+plural() { [ "$1" = 1 ] && echo "$1 $2" || echo "$1 $2s"; }
+echo "Applied at start-up: $(plural "$n" line)"
 [ "$n" = 0 ] || echo "   #  register     wrote  before  after"
 for ((i = 0; i < n; i++)); do
     key=${row_key[$i]} note=""
@@ -215,7 +223,8 @@ fi
 
 # ---- exit and restore -------------------------------------------------------
 echo
-echo "Exit chosen from the tray menu (WM_COMMAND 40002)."
+grep -q "^failed: window" "$work/harness.txt" ||
+    echo "Exit chosen from the tray menu (WM_COMMAND 40002)."
 echo "Restore: every register back at its byte from before the start"
 not_restored=()
 if [ ${#order[@]} -gt 0 ]; then
@@ -231,7 +240,7 @@ if [ ${#order[@]} -gt 0 ]; then
     done
 fi
 if [ ${#not_restored[@]} = 0 ]; then
-    echo "all ${#order[@]} registers restored"
+    [ ${#order[@]} = 0 ] && echo "nothing to restore: no register was written" || echo "all $(plural ${#order[@]} register) restored"
 else
     echo "${#not_restored[@]} of ${#order[@]} registers NOT restored: ${not_restored[*]}"
 fi
