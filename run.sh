@@ -125,9 +125,10 @@ echo "Running sorvenka.exe under the harness..."
 set +e
 # Bounded: under qemu-user a Wine process can deadlock now and then.
 timeout -k 10 600 wine "$harness" "${harness_args[@]}" --drive "window;registers;cmd 40002;exit;registers" \
-    "$exe" 2>>"$log" | tr -d '\r' >"$work/harness.txt"
+    "$exe" 2>"$work/harness.err" | tr -d '\r' >"$work/harness.txt"
 harness_rc=${PIPESTATUS[0]}
 set -e
+cat "$work/harness.err" >>"$log"
 
 # The harness prints the written registers twice (once the window exists,
 # then after the program ended); the trace has one group per applied line:
@@ -162,6 +163,12 @@ while read -r word a b c d _ f; do
     exception) problems+=("sorvenka.exe raised exception $a at $c") ;;
     esac
 done <"$work/harness.txt"
+# The harness names what kept the program from starting (a dump it cannot
+# read, a program it cannot start).
+if grep -q "^harness:" "$work/harness.err"; then
+    tr -d '\r' <"$work/harness.err" | grep "^harness:" >&2
+    die "sorvenka.exe could not be started under the harness"
+fi
 if [ "$harness_rc" = 124 ]; then
     problems+=("the harness did not finish within 10 minutes")
 elif [ "$harness_rc" != 0 ] && [ ${#problems[@]} = 0 ]; then
