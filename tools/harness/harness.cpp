@@ -266,4 +266,16 @@ std::vector<Exception> Session::unhandled() const
     return unhandled_;
 }
 
+bool Session::cpu_time(ULONGLONG *used) const
+{
+    FILETIME created, ended, kernel, user;
+    if (!process_ || !GetProcessTimes(process_, &created, &ended, &kernel, &user))
+        return false;
+    auto value = [](const FILETIME &t) {
+        return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    *used = value(kernel) + value(user);
+    return true;
+}
+
 } // namespace harness

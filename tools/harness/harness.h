@@ -64,6 +64,10 @@ public:
     // Exceptions passed back to the program (not handled here).
     std::vector<Exception> unhandled() const;
 
+    // CPU time (user and kernel) the program has used so far, in units of
+    // 100 ns; false when the system does not tell.
+    bool cpu_time(ULONGLONG *used) const;
+
 private:
     static DWORD WINAPI LoopProc(LPVOID self);
     void loop();
@@ -105,6 +109,9 @@ std::vector<HWND> top_windows(DWORD pid, const std::string &cls, const std::stri
 HWND wait_window(DWORD pid, const std::string &cls, const std::string &title, DWORD timeout_ms);
 // Waits until no such window exists.
 bool wait_no_window(DWORD pid, const std::string &cls, const std::string &title, DWORD timeout_ms);
+// The popup menu the process shows (window class "#32768"); nullptr when
+// none appears within `timeout_ms`.
+HWND wait_popup_menu(DWORD pid, DWORD timeout_ms);
 // Child windows in Z order (which for dialogs is the template order).
 std::vector<WindowInfo> children(HWND parent);
 

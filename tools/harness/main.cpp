@@ -14,7 +14,9 @@
 //   endsession          send WM_QUERYENDSESSION, print the answer
 //   dialog CAPTION      wait for a top-level window so captioned, print its
 //                       controls; it becomes the target of key/click/dclose
-//   key enter|esc       press a key in that dialog
+//   menu                wait for the popup menu window, print whether it shows;
+//                       it becomes the target of key and dclose
+//   key enter|esc|up|down  press a key in that dialog or menu
 //   click ID            click its control ID
 //   dclose              post WM_CLOSE to the dialog
 //   gone CAPTION        wait until no window has that caption
@@ -23,6 +25,8 @@
 //                       ports, in order of first write, with its byte before
 //                       the program started and now:
 //                       "register 00:07.1 48 start 05 now 03"
+//   cputime MS          wait MS milliseconds, print the CPU time the program
+//                       used in them
 //   exit                wait for the program to end
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
 // "exit CODE". Returns 0, or 1 when a step failed or timed out.
@@ -197,8 +201,17 @@ int main(int argc, char **argv)
                     std::printf("  control %d %s style %08lx text %s\n", w.id, w.cls.c_str(),
                                 static_cast<unsigned long>(w.style), hex_bytes(w.text).c_str());
             }
+        } else if (c == "menu") {
+            dialog = harness::wait_popup_menu(session.pid(), timeout);
+            ok = dialog != nullptr;
+            if (ok)
+                std::printf("menu visible %d\n", harness::window_info(dialog).visible);
         } else if (c == "key") {
-            ok = dialog && harness::post_key(dialog, arg == "esc" ? VK_ESCAPE : VK_RETURN);
+            WPARAM vk = arg == "esc"    ? VK_ESCAPE
+                        : arg == "up"   ? VK_UP
+                        : arg == "down" ? VK_DOWN
+                                        : VK_RETURN;
+            ok = dialog && harness::post_key(dialog, vk);
         } else if (c == "click") {
             ok = dialog && harness::click(dialog, static_cast<int>(number(arg)));
         } else if (c == "dclose") {
@@ -215,6 +228,15 @@ int main(int argc, char **argv)
             for (const auto &t : written_registers(session.trace()))
                 std::printf("register %s %02x start %02x now %02x\n", sim::format(t.bdf).c_str(),
                             t.reg, machine.peek(t.bdf, t.reg), session.peek(t.bdf, t.reg));
+        } else if (c == "cputime") {
+            ULONGLONG before = 0, after = 0;
+            ok = session.cpu_time(&before);
+            Sleep(number(arg));
+            ok = ok && session.cpu_time(&after);
+            if (ok)
+                std::printf("cputime %lu ms in %lu ms\n",
+                            static_cast<unsigned long>((after - before) / 10000),
+                            static_cast<unsigned long>(number(arg)));
         } else if (c == "exit") {
             ok = session.wait_exit(timeout);
         } else {

@@ -100,6 +100,11 @@ bool wait_no_window(DWORD pid, const std::string &cls, const std::string &title,
     return wait_until([&] { return top_windows(pid, cls, title).empty(); }, timeout_ms);
 }
 
+HWND wait_popup_menu(DWORD pid, DWORD timeout_ms)
+{
+    return wait_window(pid, "#32768", "", timeout_ms);
+}
+
 std::vector<WindowInfo> children(HWND parent)
 {
     std::vector<WindowInfo> out{window_info(parent)};
