@@ -1,7 +1,11 @@
 // sorvenka.exe, unmodified, under the harness on the virtual chipset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "e2e.h"
 #include "trace.h"
@@ -176,6 +180,151 @@ TEST(Sorvenka, SecondCopyWarnsAndLeavesTheFirstAndItsRegisters)
     harness::post_command(first.window, 40002);
     ASSERT_TRUE(first.session->wait_exit(e2e::TIMEOUT_MS, &code));
     EXPECT_EQ(code, 0u);
+}
+
+// The shutdown through Exit: every journalled byte back after the start-up
+// writes, and exit code 0.
+void exit_and_expect_restore(Running &r, const sim::Chipset &machine)
+{
+    harness::post_command(r.window, 40002);
+    DWORD code = 1;
+    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRACE(r.session->trace(), applied_settings(machine) + restored_settings(machine));
+}
+
+// Posted messages are handled in order, and the About box is something the
+// test can see: once the box of a Version command posted now has shown, the
+// window has handled every message posted before. The box is closed again.
+// (A sent message is no such marker: the thread takes sent messages before
+// posted ones.) A popup menu that shows meanwhile is noted in `menu_seen`:
+// the box ends such a menu, so it is looked for all along the wait.
+void settle(const Running &r, bool *menu_seen = nullptr)
+{
+    const DWORD pid = r.session->pid();
+    harness::post_command(r.window, 40001);
+    HWND box = nullptr;
+    harness::wait_until(
+        [&] {
+            if (menu_seen && !harness::top_windows(pid, "#32768", "").empty())
+                *menu_seen = true;
+            auto boxes = harness::top_windows(pid, "#32770", ABOUT_CAPTION);
+            box = boxes.empty() ? nullptr : boxes.front();
+            return box != nullptr;
+        },
+        e2e::TIMEOUT_MS);
+    ASSERT_NE(box, nullptr);
+    harness::post_key(box, VK_RETURN);
+    ASSERT_TRUE(harness::wait_no_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
+}
+
+enum class AfterMenu { RunsOn, AboutBox, Ends };
+
+struct MenuCase {
+    const char *name;
+    LPARAM press;
+    void (*leave)(HWND menu, HWND window);
+    AfterMenu after;
+};
+
+TEST(Sorvenka, TrayButtonPressOpensTheMenuThatEscCancelOrAnItemLeaves)
+{
+    const MenuCase cases[] = {
+        {"left_esc", WM_LBUTTONDOWN, [](HWND m, HWND) { harness::post_key(m, VK_ESCAPE); },
+         AfterMenu::RunsOn},
+        {"right_esc", WM_RBUTTONDOWN, [](HWND m, HWND) { harness::post_key(m, VK_ESCAPE); },
+         AfterMenu::RunsOn},
+        {"left_cancel_mode_to_menu", WM_LBUTTONDOWN,
+         [](HWND m, HWND) { PostMessageA(m, WM_CANCELMODE, 0, 0); }, AfterMenu::RunsOn},
+        {"right_cancel_mode_to_owner", WM_RBUTTONDOWN,
+         [](HWND, HWND w) { PostMessageA(w, WM_CANCELMODE, 0, 0); }, AfterMenu::RunsOn},
+        // The first item is Version, the second Exit.
+        {"right_first_item", WM_RBUTTONDOWN,
+         [](HWND m, HWND) {
+             harness::post_key(m, VK_DOWN);
+             harness::post_key(m, VK_RETURN);
+         },
+         AfterMenu::AboutBox},
+        {"left_second_item", WM_LBUTTONDOWN,
+         [](HWND m, HWND) {
+             harness::post_key(m, VK_DOWN);
+             harness::post_key(m, VK_DOWN);
+             harness::post_key(m, VK_RETURN);
+         },
+         AfterMenu::Ends},
+    };
+    const sim::Chipset machine = sim::default_machine();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Running r = start(std::string("menu_") + c.name, SETTINGS, machine);
+        ASSERT_NE(r.window, nullptr);
+        const DWORD pid = r.session->pid();
+        const std::size_t ops = r.session->trace_size();
+
+        harness::post_tray(r.window, 0x8064, c.press);
+        HWND menu = harness::wait_popup_menu(pid, e2e::TIMEOUT_MS);
+        ASSERT_NE(menu, nullptr);
+        auto w = harness::window_info(menu);
+        EXPECT_TRUE(w.visible);
+        EXPECT_TRUE(w.style & WS_POPUP);
+        EXPECT_EQ(r.session->trace_size(), ops);
+
+        c.leave(menu, r.window);
+        EXPECT_TRUE(harness::wait_no_window(pid, "#32768", "", e2e::TIMEOUT_MS));
+        switch (c.after) {
+        case AfterMenu::RunsOn:
+            settle(r);
+            break;
+        case AfterMenu::AboutBox: {
+            HWND box = harness::wait_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS);
+            ASSERT_NE(box, nullptr);
+            harness::click(box, IDOK);
+            EXPECT_TRUE(harness::wait_no_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
+            break;
+        }
+        case AfterMenu::Ends: {
+            // No Exit command from the test: the menu's own runs the shutdown.
+            DWORD code = 1;
+            ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
+            EXPECT_EQ(code, 0u);
+            EXPECT_TRACE(r.session->trace(),
+                         applied_settings(machine) + restored_settings(machine));
+            continue;
+        }
+        }
+        EXPECT_FALSE(r.session->exited());
+        EXPECT_EQ(r.session->trace_size(), ops);
+        exit_and_expect_restore(r, machine);
+    }
+}
+
+TEST(Sorvenka, TrayNotificationsOtherThanAPressOpenNoMenu)
+{
+    // Compared as whole values: a press with bits above the low word is none.
+    const LPARAM others[] = {WM_LBUTTONUP,
+                             WM_RBUTTONUP,
+                             WM_MOUSEMOVE,
+                             WM_LBUTTONDBLCLK,
+                             WM_RBUTTONDBLCLK,
+                             WM_MBUTTONDOWN,
+                             WM_MBUTTONUP,
+                             WM_MBUTTONDBLCLK,
+                             0,
+                             0x10000 | WM_LBUTTONDOWN,
+                             0x10000 | WM_RBUTTONDOWN};
+    const sim::Chipset machine = sim::default_machine();
+    Running r = start("tray_others", SETTINGS, machine);
+    ASSERT_NE(r.window, nullptr);
+    const std::size_t ops = r.session->trace_size();
+    bool menu_seen = false;
+    for (LPARAM m : others)
+        harness::post_tray(r.window, 0x8064, m);
+    settle(r, &menu_seen);
+    EXPECT_FALSE(menu_seen);
+    EXPECT_TRUE(harness::top_windows(r.session->pid(), "#32768", "").empty());
+    EXPECT_FALSE(r.session->exited());
+    EXPECT_EQ(r.session->trace_size(), ops);
+    exit_and_expect_restore(r, machine);
 }
 
 } // namespace
