@@ -7,6 +7,8 @@ namespace e2e
 
 const char *const PORT_PROBE_EXE = E2E_PORT_PROBE_EXE;
 const char *const SORVENKA_EXE = E2E_SORVENKA_EXE;
+const char *const SORVENKA_NOICON_EXE = E2E_SORVENKA_NOICON_EXE;
+const char *const SORVENKA_NOMENU_EXE = E2E_SORVENKA_NOMENU_EXE;
 
 std::string work_dir(const std::string &name, const char *cfg)
 {

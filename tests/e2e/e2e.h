@@ -15,6 +15,9 @@ constexpr DWORD TIMEOUT_MS = 20000;
 
 extern const char *const PORT_PROBE_EXE;
 extern const char *const SORVENKA_EXE;
+// Builds of the program without icon group 103 and without menu 102.
+extern const char *const SORVENKA_NOICON_EXE;
+extern const char *const SORVENKA_NOMENU_EXE;
 
 // A fresh working directory for one test, holding kvtl.cfg with `cfg` (no
 // file when `cfg` is null). Host path.

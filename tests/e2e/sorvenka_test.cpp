@@ -327,4 +327,32 @@ TEST(Sorvenka, TrayNotificationsOtherThanAPressOpenNoMenu)
     exit_and_expect_restore(r, machine);
 }
 
+struct StartFailure {
+    const char *name;
+    const char *const *program;
+    DWORD code;
+};
+
+TEST(Sorvenka, MissingIconOrMenuEndsWithItsCodeAfterPuttingEveryByteBack)
+{
+    const StartFailure cases[] = {
+        {"no_icon", &e2e::SORVENKA_NOICON_EXE, static_cast<DWORD>(-998)},
+        {"no_menu", &e2e::SORVENKA_NOMENU_EXE, static_cast<DWORD>(-999)},
+    };
+    const sim::Chipset machine = sim::default_machine();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        harness::Session s(*c.program, e2e::work_dir(c.name, SETTINGS), machine);
+        std::string error;
+        ASSERT_TRUE(s.start(&error)) << error;
+        DWORD code = 0;
+        ASSERT_TRUE(s.wait_exit(e2e::TIMEOUT_MS, &code));
+        EXPECT_EQ(code, c.code);
+        EXPECT_TRACE(s.trace(), applied_settings(machine) + restored_settings(machine));
+        EXPECT_EQ(s.peek(IDE, 0x41), machine.peek(IDE, 0x41));
+        EXPECT_EQ(s.peek(ISA, 0x60), machine.peek(ISA, 0x60));
+        EXPECT_TRUE(s.unhandled().empty());
+    }
+}
+
 } // namespace
