@@ -355,4 +355,64 @@ TEST(Sorvenka, MissingIconOrMenuEndsWithItsCodeAfterPuttingEveryByteBack)
     }
 }
 
+TEST(Sorvenka, CopiesStartedTogetherLeaveExactlyOneRunning)
+{
+    constexpr int COPIES = 4;
+    const sim::Chipset machine = sim::default_machine();
+    std::vector<std::unique_ptr<harness::Session>> copies;
+    for (int i = 0; i < COPIES; ++i)
+        copies.push_back(std::make_unique<harness::Session>(
+            e2e::SORVENKA_EXE, e2e::work_dir("together_" + std::to_string(i), SETTINGS), machine));
+    // Each start only creates the process: they all run at once from here.
+    for (auto &s : copies) {
+        std::string error;
+        ASSERT_TRUE(s->start(&error)) << error;
+    }
+
+    std::vector<HWND> windows(COPIES), boxes(COPIES);
+    auto count = [&](const std::vector<HWND> &v) {
+        return std::count_if(v.begin(), v.end(), [](HWND h) { return h != nullptr; });
+    };
+    harness::wait_until(
+        [&] {
+            for (int i = 0; i < COPIES; ++i) {
+                DWORD pid = copies[i]->pid();
+                if (!windows[i]) {
+                    auto w = harness::top_windows(pid, CLASS, CLASS);
+                    windows[i] = w.empty() ? nullptr : w.front();
+                }
+                if (!boxes[i]) {
+                    auto b = harness::top_windows(pid, "#32770", "CAUTION");
+                    boxes[i] = b.empty() ? nullptr : b.front();
+                }
+            }
+            return count(windows) + count(boxes) >= COPIES;
+        },
+        3 * e2e::TIMEOUT_MS);
+    ASSERT_EQ(count(windows), 1);
+    ASSERT_EQ(count(boxes), COPIES - 1);
+
+    int first = -1;
+    for (int i = 0; i < COPIES; ++i) {
+        SCOPED_TRACE(i);
+        if (windows[i]) {
+            first = i;
+            EXPECT_EQ(boxes[i], nullptr);
+            continue;
+        }
+        EXPECT_TRUE(copies[i]->trace().empty());
+        harness::post_key(boxes[i], VK_RETURN);
+        DWORD code = 1;
+        ASSERT_TRUE(copies[i]->wait_exit(e2e::TIMEOUT_MS, &code));
+        EXPECT_EQ(code, 0u);
+        EXPECT_TRUE(copies[i]->trace().empty());
+    }
+
+    Running r;
+    r.session = std::move(copies[first]);
+    r.window = windows[first];
+    EXPECT_FALSE(r.session->exited());
+    exit_and_expect_restore(r, machine);
+}
+
 } // namespace
