@@ -415,4 +415,68 @@ TEST(Sorvenka, CopiesStartedTogetherLeaveExactlyOneRunning)
     exit_and_expect_restore(r, machine);
 }
 
+std::size_t about_boxes(const Running &r)
+{
+    return harness::top_windows(r.session->pid(), "#32770", ABOUT_CAPTION).size();
+}
+
+TEST(Sorvenka, AboutBoxClosesOnOkAndEachVersionCommandOpensOneMore)
+{
+    const sim::Chipset machine = sim::default_machine();
+    Running r = start("about_ok", SETTINGS, machine);
+    ASSERT_NE(r.window, nullptr);
+    const DWORD pid = r.session->pid();
+    const std::size_t ops = r.session->trace_size();
+
+    harness::post_command(r.window, 40001);
+    HWND box = harness::wait_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(harness::click(box, IDOK));
+    EXPECT_TRUE(harness::wait_no_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
+
+    // The window keeps no record of an open box: the second command reaches
+    // it through the first box's modal loop and opens a box over it.
+    harness::post_command(r.window, 40001);
+    harness::post_command(r.window, 40001);
+    EXPECT_TRUE(harness::wait_until([&] { return about_boxes(r) == 2; }, e2e::TIMEOUT_MS));
+    for (HWND b : harness::top_windows(pid, "#32770", ABOUT_CAPTION))
+        EXPECT_TRUE(harness::click(b, IDOK));
+    EXPECT_TRUE(harness::wait_no_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
+
+    EXPECT_FALSE(r.session->exited());
+    EXPECT_EQ(r.session->trace_size(), ops);
+    exit_and_expect_restore(r, machine);
+}
+
+TEST(Sorvenka, ExitWhileTheAboutBoxIsOpenRestoresAndEnds)
+{
+    const sim::Chipset machine = sim::default_machine();
+    Running r = start("about_exit", SETTINGS, machine);
+    ASSERT_NE(r.window, nullptr);
+    harness::post_command(r.window, 40001);
+    ASSERT_NE(harness::wait_window(r.session->pid(), "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS),
+              nullptr);
+    exit_and_expect_restore(r, machine);
+}
+
+TEST(Sorvenka, UnknownCommandsDoNothing)
+{
+    // IDOK and IDCANCEL too: they belong to the About box, not to the window.
+    const WORD ids[] = {0, IDOK, IDCANCEL, 40000, 40003, 40012, 0xFFFF};
+    const sim::Chipset machine = sim::default_machine();
+    Running r = start("unknown_commands", SETTINGS, machine);
+    ASSERT_NE(r.window, nullptr);
+    const std::size_t ops = r.session->trace_size();
+    bool menu_seen = false;
+    for (WORD id : ids)
+        harness::post_command(r.window, id);
+    settle(r, &menu_seen);
+    EXPECT_FALSE(menu_seen);
+    EXPECT_TRUE(harness::top_windows(r.session->pid(), "#32768", "").empty());
+    EXPECT_EQ(about_boxes(r), 0u);
+    EXPECT_FALSE(r.session->exited());
+    EXPECT_EQ(r.session->trace_size(), ops);
+    exit_and_expect_restore(r, machine);
+}
+
 } // namespace
