@@ -479,4 +479,61 @@ TEST(Sorvenka, UnknownCommandsDoNothing)
     exit_and_expect_restore(r, machine);
 }
 
+TEST(Sorvenka, FourPortOperationsPerAppliedLineAndTwoPerRestoredByte)
+{
+    // Registers 80, 81, ... of the ISA bridge, one line each; the 65th line
+    // is never read.
+    const int line_counts[] = {1, 3, 64, 65};
+    const sim::Chipset machine = sim::default_machine();
+    for (int lines : line_counts) {
+        SCOPED_TRACE(lines);
+        std::string cfg;
+        Trace applied, restore;
+        for (int i = 0; i < lines; ++i) {
+            const unsigned reg = 0x80 + i, value = 0xA5 ^ i;
+            char line[32];
+            std::snprintf(line, sizeof line, "%X,%X,7\n", reg, value);
+            cfg += line;
+            if (i >= 64)
+                continue;
+            applied = applied + applied_line(reg, value, 7, 0, machine.peek(ISA, reg));
+            restore =
+                restore + restored(0x80003800 | reg, 0xCFC + (reg & 3), machine.peek(ISA, reg));
+        }
+        const std::size_t n = std::min(lines, 64);
+        Running r = start("ops_" + std::to_string(lines), cfg.c_str(), machine);
+        ASSERT_NE(r.window, nullptr);
+        const std::size_t at_start = r.session->trace_size();
+        harness::post_command(r.window, 40002);
+        DWORD code = 1;
+        ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
+        EXPECT_EQ(code, 0u);
+        const std::size_t total = r.session->trace_size();
+        EXPECT_EQ(at_start, 4 * n);
+        EXPECT_EQ(total - at_start, 2 * n);
+        EXPECT_TRACE(r.session->trace(), applied + restore);
+    }
+}
+
+// Not run by default: ten seconds of idling for one figure.
+TEST(Sorvenka, DISABLED_IdleProgramUsesLittleCpuTime)
+{
+    constexpr DWORD IDLE_MS = 10000;
+    Running r = start("idle", SETTINGS, sim::default_machine());
+    ASSERT_NE(r.window, nullptr);
+    settle(r); // past start-up and the first box's work
+    ULONGLONG before = 0, after = 0;
+    ASSERT_TRUE(r.session->cpu_time(&before));
+    Sleep(IDLE_MS);
+    ASSERT_TRUE(r.session->cpu_time(&after));
+    const double ms = (after - before) / 10000.0;
+    std::printf("CPU time: %.1f ms up to the first box closed, %.1f ms over %lu ms idle\n",
+                before / 10000.0, ms, static_cast<unsigned long>(IDLE_MS));
+    RecordProperty("idle_cpu_ms", static_cast<int>(ms));
+    // A message loop that polls would use most of it.
+    EXPECT_LT(ms, IDLE_MS / 10.0);
+    harness::post_command(r.window, 40002);
+    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS));
+}
+
 } // namespace
