@@ -58,6 +58,7 @@ cd "$(dirname "$0")"
 root=$(pwd)
 settings=${settings:-$root/examples/piix4-udma33.cfg}
 build_dir=${SORVENKA_BUILD_DIR:-build/win32}
+case "$build_dir" in /*) ;; *) build_dir=$root/$build_dir ;; esac
 log_dir=$root/build/run
 mkdir -p "$log_dir"
 log=$log_dir/run.log
@@ -71,8 +72,11 @@ echo "  machine:  ${machine:-built-in 440BX board with PIIX4 (00:00.0, 00:01.0, 
 # shellcheck source=scripts/deps.sh
 source scripts/deps.sh
 packages=("${SORVENKA_PACKAGES_BUILD[@]}" "${SORVENKA_PACKAGES_WINE[@]}")
+# The screenshot's desktop: an X server, input and capture tools, a font.
 if declare -p SORVENKA_PACKAGES_DESKTOP >/dev/null 2>&1; then
     packages+=("${SORVENKA_PACKAGES_DESKTOP[@]}")
+elif [ -x tools/desktop.sh ]; then
+    packages+=(xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic)
 fi
 deps_i386 || exit 2
 deps_install "${packages[@]}" || exit 2
@@ -91,9 +95,9 @@ fi
 cmake --build "$build_dir" -j2 --target sorvenka harness_cli >>"$log" 2>&1 ||
     { tail -n 30 "$log"; die "the build failed (log: $log)"; }
 if grep -q "Linking" "$log"; then
-    echo "Built $exe in $((SECONDS - t0)) s."
+    echo "Built ${exe#"$root"/} in $((SECONDS - t0)) s."
 else
-    echo "Build: $exe is up to date."
+    echo "Build: ${exe#"$root"/} is up to date."
 fi
 
 # ---- Wine ----------------------------------------------------------------
@@ -214,15 +218,22 @@ for ((i = 0; i < n; i++)); do
 done
 
 # ---- screenshot ------------------------------------------------------------
+# tools/desktop.sh runs the program once more, on a Wine desktop with its
+# taskbar (on the user's X display when there is one, else on a private
+# Xvfb), clicks the tray icon and saves the open menu; it too ends the
+# program through Exit and checks the restore.
 echo
 if [ -x tools/desktop.sh ]; then
     shot=$log_dir/tray-menu.png
-    shot_args=(run-and-shoot "$work" "$shot")
-    [ -z "$machine" ] || shot_args+=(--machine "$machine")
-    if DISPLAY=$user_display tools/desktop.sh "${shot_args[@]}" >>"$log" 2>&1 && [ -f "$shot" ]; then
-        echo "screenshot: ${shot#"$root"/} (the tray icon with its menu open)"
+    rm -f "$shot"
+    echo "Taking a screenshot of the tray menu (the first time prepares a desktop, about a minute)..."
+    shot_args=(--build "$build_dir")
+    [ -z "$user_display" ] || shot_args+=(--display "$user_display")
+    if KVTL_CFG=$work/kvtl.cfg tools/desktop.sh "${shot_args[@]}" screenshot-menu "$shot" \
+        >>"$log" 2>&1 && [ -s "$shot" ]; then
+        echo "screenshot: ${shot#"$root"/} (the tray icon with its menu open, on ${user_display:-a private X display})"
     else
-        echo "screenshot: failed (tools/desktop.sh; log: $log)"
+        echo "screenshot: failed (tools/desktop.sh; its messages are in $log)"
     fi
 else
     echo "screenshot: skipped (tools/desktop.sh is not available; the run used Wine's null display)"
