@@ -13,7 +13,9 @@
 # Exit status 0 when every register is back and the program exited with 0.
 #
 # Environment: SORVENKA_WINEPREFIX (Wine prefix, default build/wineprefix),
-# SORVENKA_BUILD_DIR (default build/win32).
+# SORVENKA_BUILD_DIR (default build/win32); tools/desktop.sh has its own
+# prefix (SORVENKA_DESKTOP_PREFIX) and uses $DISPLAY when it is set.
+# The log of the build and of every run is build/run/run.log.
 set -euo pipefail
 
 usage() {
