@@ -80,6 +80,7 @@ if declare -p SORVENKA_PACKAGES_DESKTOP >/dev/null 2>&1; then
 elif [ -x tools/desktop.sh ]; then
     packages+=(xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic)
 fi
+mapfile -t packages < <(printf '%s\n' "${packages[@]}" | awk '!seen[$0]++')
 deps_i386 || exit 2
 deps_install "${packages[@]}" || exit 2
 
