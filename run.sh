@@ -91,11 +91,15 @@ t0=$SECONDS
 if [ ! -f "$exe" ] || [ ! -f "$harness" ]; then
     echo "Building sorvenka.exe and the harness (the first time takes a few minutes)..."
 fi
-if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+configure() {
     cmake --preset win32 -B "$build_dir" >>"$log" 2>&1 ||
         { tail -n 30 "$log"; die "cmake could not configure $build_dir (log: $log)"; }
-fi
-cmake --build "$build_dir" -j2 --target sorvenka harness_cli >>"$log" 2>&1 ||
+}
+build() { cmake --build "$build_dir" -j2 --target sorvenka harness_cli >>"$log" 2>&1; }
+[ -f "$build_dir/CMakeCache.txt" ] || configure
+# A build tree whose configure was cut short knows no targets: configure
+# it again once before giving up.
+build || { configure && build; } ||
     { tail -n 30 "$log"; die "the build failed (log: $log)"; }
 if grep -q "Linking" "$log"; then
     echo "Built ${exe#"$root"/} in $((SECONDS - t0)) s."
