@@ -95,9 +95,14 @@ _wine_env_kill() {
 
 _wine_env_prefix_once() {
     # Only a prefix this script began is wiped for a fresh start.
-    [ -f "$WINEPREFIX/.sorvenka-creating" ] && rm -rf "$WINEPREFIX"
+    if [ -f "$WINEPREFIX/.sorvenka-creating" ]; then
+        rm -rf "$WINEPREFIX" 2>/dev/null || { _wine_env_kill && rm -rf "$WINEPREFIX"; } || return 1
+    fi
     [ -e "$WINEPREFIX" ] || { mkdir -p "$WINEPREFIX" && touch "$WINEPREFIX/.sorvenka-creating"; }
-    _wine_env_run 420 wine wineboot --init || { _wine_env_log "wineboot did not finish"; return 1; }
+    _wine_env_run 420 wine wineboot --init || {
+        _wine_env_log "wineboot failed (status $?; 124 or 137: out of time)"
+        return 1
+    }
     _wine_env_reg 'HKCU\Software\Wine\Drivers' /v Graphics /d null || return 1
     # No crash dialog or winedbg: an unhandled exception just ends the process.
     _wine_env_reg 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /d "" || return 1
