@@ -4,9 +4,13 @@
 
 SORVENKA_PACKAGES_BUILD=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile icoutils imagemagick)
+# The program on a real X server: private Xvfb, real clicks, screenshots, and
+# a font for its Japanese texts.
+SORVENKA_PACKAGES_DESKTOP=(xvfb xdotool x11-utils fonts-ipafont-gothic)
 # 32-bit Wine; on kernels without IA-32 emulation it runs through qemu-i386.
+# The Wine suite includes the desktop test.
 SORVENKA_PACKAGES_WINE=(wine wine32:i386 wine32-preloader:i386 wine64 wine64-preloader
-    qemu-user-static binfmt-support locales)
+    qemu-user-static binfmt-support locales "${SORVENKA_PACKAGES_DESKTOP[@]}")
 
 # wine32 needs the i386 architecture.
 deps_i386() {
