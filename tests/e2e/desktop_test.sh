@@ -1,0 +1,24 @@
+#!/bin/bash
+# sorvenka.exe driven as a person would: on a private X server, a left click
+# on its tray icon opens the menu and a click on Exit (終了) ends it. The
+# program must end with code 0 and every byte it wrote must be back.
+#
+#   desktop_test.sh BUILD_DIR
+#
+# Exit 77 (skipped) when the X tools are not installed; scripts/deps.sh
+# installs them with Wine.
+build=${1:?usage: desktop_test.sh BUILD_DIR}
+root=$(cd "$(dirname "$0")/../.." && pwd)
+
+for tool in Xvfb xdotool xwininfo xdpyinfo import convert; do
+    command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+done
+
+# A prefix of this build's own: the test must not wait for another one.
+export SORVENKA_DESKTOP_PREFIX=${SORVENKA_DESKTOP_PREFIX:-$build/desktop-prefix}
+export DESKTOP_VERBOSE=1 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
+t0=$SECONDS
+"$root/tools/desktop.sh" --display private --build "$build" test
+status=$?
+echo "desktop test: $((SECONDS - t0)) s, status $status"
+exit $status
