@@ -264,7 +264,8 @@ desktop_check() {
 }
 
 desktop_stop() {
-    wineserver -k 2>/dev/null || true
+    # Only the desktop's own server: never one that others share.
+    [ "${WINEPREFIX:-}" = "$DESKTOP_PREFIX" ] && { wineserver -k 2>/dev/null || true; }
     [ -n "$DESKTOP_EXPLORER_PID" ] && wait "$DESKTOP_EXPLORER_PID" 2>/dev/null
     if [ -n "$DESKTOP_XVFB_PID" ]; then
         kill "$DESKTOP_XVFB_PID" 2>/dev/null

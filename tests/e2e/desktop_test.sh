@@ -16,7 +16,8 @@ done
 
 # A prefix of this build's own: the test must not wait for another one.
 export SORVENKA_DESKTOP_PREFIX=${SORVENKA_DESKTOP_PREFIX:-$build/desktop-prefix}
-export DESKTOP_VERBOSE=1 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
+# Each wait bounded so that all of them together stay under the ctest limit.
+export DESKTOP_TIMEOUT=60 DESKTOP_VERBOSE=1 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
 t0=$SECONDS
 "$root/tools/desktop.sh" --display private --build "$build" test
 status=$?
