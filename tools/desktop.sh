@@ -198,10 +198,10 @@ _desktop_no_window() { ! _desktop_window "$1" >/dev/null; }
 _desktop_pointer_at() { xdotool getmouselocation 2>/dev/null | grep -q "^x:$1 y:$2 "; }
 
 # Left press on the icon opens the two-item menu. Prints "ID X Y W H".
-# Under Wine the first press on the tray icon mostly opens nothing (Wine's
-# tray swallows it; the harness sees no callback either way); a click that
-# opened nothing within DESKTOP_CLICK_WAIT seconds is repeated, at most
-# three times, and said so.
+# On a fresh Wine desktop the first press on the taskbar mostly never
+# reaches explorer's tray (WINEDEBUG=+systray shows no notify_owner relay
+# for it, so the program is never told); a click that opened nothing within
+# DESKTOP_CLICK_WAIT seconds is repeated, at most three times, and said so.
 desktop_open_menu() {
     local x y try
     read -r x y < <(desktop_tray_icon) || return 1
