@@ -160,8 +160,10 @@ wine_env_start_server() {
     _wine_env_run 300 wine cmd /c exit
 }
 
+# `wineserver -k` can leave a services.exe or winedevice.exe of this prefix
+# running under qemu-user; those would slow down the next server's start.
 wine_env_stop_server() {
-    wineserver -k 2>/dev/null || true
+    _wine_env_kill
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
