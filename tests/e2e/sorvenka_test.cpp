@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -516,6 +518,48 @@ TEST(Sorvenka, FourPortOperationsPerAppliedLineAndTwoPerRestoredByte)
 }
 
 // Not run by default: ten seconds of idling for one figure.
+// The notification-area record as the program keeps it: found in its loaded
+// image by the window handle and icon id, every other field checked. The
+// shell copies what it needs at NIM_ADD, so a wrong size, flag or callback
+// would show on a real desktop only.
+TEST(Sorvenka, TrayRecordCarriesTheWindowCallbackIconAndTip)
+{
+    Running r = start("tray_record", SETTINGS, sim::default_machine());
+    ASSERT_NE(r.window, nullptr);
+    const std::uint32_t base = r.session->image_base();
+    ASSERT_NE(base, 0u);
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS32 nt;
+    ASSERT_TRUE(r.session->read_memory(base, &dos, sizeof dos));
+    ASSERT_TRUE(r.session->read_memory(base + dos.e_lfanew, &nt, sizeof nt));
+    std::vector<unsigned char> image(nt.OptionalHeader.SizeOfImage);
+    ASSERT_TRUE(r.session->read_memory(base, image.data(), image.size()));
+
+    struct Record { // NOTIFYICONDATAA in its first, 88-byte form
+        std::uint32_t size, window, id, flags, callback, icon;
+        char tip[64];
+    };
+    static_assert(sizeof(Record) == 88);
+    const auto hwnd = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(r.window));
+    std::vector<Record> found;
+    for (std::size_t at = 0; at + sizeof(Record) <= image.size(); at += 4) {
+        Record rec;
+        std::memcpy(&rec, &image[at], sizeof rec);
+        if (rec.window == hwnd && rec.id == 1001)
+            found.push_back(rec);
+    }
+    ASSERT_EQ(found.size(), 1u);
+    const Record &rec = found[0];
+    EXPECT_EQ(rec.size, 88u);
+    EXPECT_EQ(rec.flags, unsigned(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+    EXPECT_EQ(rec.callback, 0x8064u);
+    EXPECT_NE(rec.icon, 0u);
+    EXPECT_EQ(std::string(rec.tip, strnlen(rec.tip, sizeof rec.tip)), "Sorvenka");
+
+    harness::post_command(r.window, 40002);
+    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS));
+}
+
 TEST(Sorvenka, DISABLED_IdleProgramUsesLittleCpuTime)
 {
     constexpr DWORD IDLE_MS = 10000;

@@ -122,6 +122,11 @@ void Session::loop()
             if (ev.u.CreateProcessInfo.hFile)
                 CloseHandle(ev.u.CreateProcessInfo.hFile);
             threads_.push_back({ev.dwThreadId, ev.u.CreateProcessInfo.hThread});
+            {
+                ExclusiveLock l(&lock_);
+                image_base_ = static_cast<std::uint32_t>(
+                    reinterpret_cast<UINT_PTR>(ev.u.CreateProcessInfo.lpBaseOfImage));
+            }
             break;
         case CREATE_THREAD_DEBUG_EVENT:
             threads_.push_back({ev.dwThreadId, ev.u.CreateThread.hThread});
@@ -276,6 +281,21 @@ bool Session::cpu_time(ULONGLONG *used) const
     };
     *used = value(kernel) + value(user);
     return true;
+}
+
+std::uint32_t Session::image_base() const
+{
+    SharedLock l(&lock_);
+    return image_base_;
+}
+
+bool Session::read_memory(std::uint32_t address, void *out, std::size_t size) const
+{
+    SIZE_T got = 0;
+    return process_ &&
+           ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(static_cast<UINT_PTR>(address)),
+                             out, size, &got) &&
+           got == size;
 }
 
 } // namespace harness

@@ -68,6 +68,12 @@ public:
     // 100 ns; false when the system does not tell.
     bool cpu_time(ULONGLONG *used) const;
 
+    // Where the program's image was loaded (0 before the debug loop has
+    // seen the process), and reads of its memory; false when any byte of
+    // the range cannot be read.
+    std::uint32_t image_base() const;
+    bool read_memory(std::uint32_t address, void *out, std::size_t size) const;
+
 private:
     static DWORD WINAPI LoopProc(LPVOID self);
     void loop();
@@ -85,6 +91,7 @@ private:
     std::string start_error_;
     volatile LONG exited_ = 0;
     DWORD exit_code_ = 0;
+    std::uint32_t image_base_ = 0;
     std::vector<std::pair<DWORD, HANDLE>> threads_;
     std::vector<Exception> unhandled_;
 };
