@@ -75,21 +75,33 @@ _wine_env_run() {
 
 _wine_env_reg() { _wine_env_run 120 wine reg add "$@" /f; }
 
-# Pids of the processes that run in this prefix (the server included).
+# Pids of the Wine processes (the server, qemu-run and native programs) that
+# run in this prefix. Other programs that merely carry WINEPREFIX in their
+# environment, a test runner say, are not among them.
 _wine_env_pids() {
-    local e
+    local e pid exe
     for e in /proc/[0-9]*/environ; do
-        grep -qzxF "WINEPREFIX=$WINEPREFIX" "$e" 2>/dev/null &&
-            { e=${e#/proc/}; echo "${e%/environ}"; }
+        pid=${e#/proc/}
+        pid=${pid%/environ}
+        exe=$(readlink "/proc/$pid/exe" 2>/dev/null) || continue
+        case $exe in */wine* | */qemu-i386*) ;; *) continue ;; esac
+        grep -qzxF "WINEPREFIX=$WINEPREFIX" "$e" 2>/dev/null && echo "$pid"
     done
 }
 
+# Ends every process of the prefix. `wineserver -k` alone is not enough:
+# under qemu-user a service can outlive it, and a server whose prefix was
+# made anew since it started cannot be reached by its path any more.
 _wine_env_kill() {
-    timeout -k 5 20 wineserver -k >/dev/null 2>&1
-    timeout 20 wineserver -w >/dev/null 2>&1 && return 0
-    local pids
-    pids=$(_wine_env_pids)
-    [ -n "$pids" ] && kill -9 $pids 2>/dev/null
+    timeout -k 5 20 wineserver -k >/dev/null 2>&1 || true
+    local i pids
+    for i in 1 2 3 4 5 6 7 8 9 10; do
+        pids=$(_wine_env_pids)
+        [ -z "$pids" ] && return 0
+        sleep 1
+    done
+    # shellcheck disable=SC2086
+    kill -9 $pids 2>/dev/null || true
     return 0
 }
 
