@@ -70,7 +70,7 @@ desktop_prepare() {
     [ -f "$DESKTOP_PREFIX/.sorvenka-desktop" ] && [ "$fresh" = 0 ] && return 0
     desktop_log "creating $DESKTOP_PREFIX"
     local t0=$SECONDS reg
-    WINEARCH=win64 wine wineboot --init </dev/null >/dev/null 2>&1
+    WINEARCH=win64 timeout -k 10 300 wine wineboot --init </dev/null >/dev/null 2>&1
     reg=$DESKTOP_PREFIX/desktop.reg
     cat >"$reg" <<EOF
 REGEDIT4
@@ -91,8 +91,8 @@ REGEDIT4
 "Debugger"=""
 "Auto"="0"
 EOF
-    wine regedit /S "$(_desktop_winpath "$reg")" </dev/null >/dev/null 2>&1
-    timeout 60 wineserver -w || wineserver -k
+    timeout -k 10 120 wine regedit /S "$(_desktop_winpath "$reg")" </dev/null >/dev/null 2>&1
+    timeout 60 wineserver -w || _wine_env_kill
     grep -q '"Graphics"="x11"' "$DESKTOP_PREFIX/user.reg" || {
         desktop_log "prefix settings were not kept"
         return 1
