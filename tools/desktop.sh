@@ -137,7 +137,7 @@ desktop_launch() {
     local bat=$DESKTOP_TMP/$tag.bat
     rm -f "$DESKTOP_TMP/$tag.out" "$DESKTOP_TMP/$tag.rc"
     # A batch file: no quoting through the Unix and Windows command lines.
-    printf '@echo off\r\n"%s" --cwd "%s" --timeout %d --drive "window;exit" "%s" > "%s" 2>&1\r\necho %%ERRORLEVEL%% > "%s"\r\n' \
+    printf '@echo off\r\n"%s" --cwd "%s" --timeout %d --drive "window;exit;registers" "%s" > "%s" 2>&1\r\necho %%ERRORLEVEL%% > "%s"\r\n' \
         "$(_desktop_winpath "$DESKTOP_BUILD/tools/harness/harness.exe")" \
         "$(_desktop_winpath "$work")" $((DESKTOP_TIMEOUT * 4000)) \
         "$(_desktop_winpath "$DESKTOP_BUILD/shell/sorvenka.exe")" \
@@ -244,22 +244,19 @@ desktop_finish() {
     cat "$DESKTOP_TMP/$tag.out"
 }
 
-# desktop_check OUTPUT: exit 0, and every byte the trace wrote back to its
-# value from before the first write, as the journal read it.
+# desktop_check OUTPUT: exit 0, no failed step or exception, and every
+# register the program wrote back at its byte from before the start, as the
+# harness lists them once the program has ended.
 desktop_check() {
     printf '%s\n' "$1" | awk '
         { sub(/\r$/, "") }
-        $1 == "out32" && $2 == "0cf8" { addr = $3 }
-        $1 == "in8" { key = addr "/" $2; if (!(key in orig)) orig[key] = $4 }
-        $1 == "out8" { key = addr "/" $2; last[key] = $3; writes++ }
+        $1 == "register" { n++; if ($5 != $7) bad = bad "\n  " $2 " " $3 " ends at " $7 " instead of " $5 }
         $1 == "exit" { code = $2 }
         $1 == "exception" || $1 == "failed:" { bad = bad "\n  " $0 }
         END {
-            for (k in last) if (!(k in orig) || orig[k] != last[k])
-                bad = bad "\n  " k " ends at " last[k] " instead of " orig[k]
             if (code != "0") bad = bad "\n  exit code " (code == "" ? "missing" : code)
             if (bad != "") { print "desktop: check failed:" bad > "/dev/stderr"; exit 1 }
-            printf "desktop: exit 0, %d bytes written, all put back\n", writes > "/dev/stderr"
+            printf "desktop: exit 0, %d registers written, all put back\n", n > "/dev/stderr"
         }'
 }
 

@@ -220,6 +220,19 @@ void settle(const Running &r, bool *menu_seen = nullptr)
     ASSERT_TRUE(harness::wait_no_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
 }
 
+// Settles, then checks that the messages posted since `ops` port operations
+// did nothing: no menu showed or is open, the program runs on, and no port
+// was touched.
+void settle_and_expect_no_effect(const Running &r, std::size_t ops)
+{
+    bool menu_seen = false;
+    settle(r, &menu_seen);
+    EXPECT_FALSE(menu_seen);
+    EXPECT_TRUE(harness::top_windows(r.session->pid(), "#32768", "").empty());
+    EXPECT_FALSE(r.session->exited());
+    EXPECT_EQ(r.session->trace_size(), ops);
+}
+
 enum class AfterMenu { RunsOn, AboutBox, Ends };
 
 struct MenuCase {
@@ -318,14 +331,9 @@ TEST(Sorvenka, TrayNotificationsOtherThanAPressOpenNoMenu)
     Running r = start("tray_others", SETTINGS, machine);
     ASSERT_NE(r.window, nullptr);
     const std::size_t ops = r.session->trace_size();
-    bool menu_seen = false;
     for (LPARAM m : others)
         harness::post_tray(r.window, 0x8064, m);
-    settle(r, &menu_seen);
-    EXPECT_FALSE(menu_seen);
-    EXPECT_TRUE(harness::top_windows(r.session->pid(), "#32768", "").empty());
-    EXPECT_FALSE(r.session->exited());
-    EXPECT_EQ(r.session->trace_size(), ops);
+    settle_and_expect_no_effect(r, ops);
     exit_and_expect_restore(r, machine);
 }
 
@@ -469,15 +477,10 @@ TEST(Sorvenka, UnknownCommandsDoNothing)
     Running r = start("unknown_commands", SETTINGS, machine);
     ASSERT_NE(r.window, nullptr);
     const std::size_t ops = r.session->trace_size();
-    bool menu_seen = false;
     for (WORD id : ids)
         harness::post_command(r.window, id);
-    settle(r, &menu_seen);
-    EXPECT_FALSE(menu_seen);
-    EXPECT_TRUE(harness::top_windows(r.session->pid(), "#32768", "").empty());
+    settle_and_expect_no_effect(r, ops);
     EXPECT_EQ(about_boxes(r), 0u);
-    EXPECT_FALSE(r.session->exited());
-    EXPECT_EQ(r.session->trace_size(), ops);
     exit_and_expect_restore(r, machine);
 }
 
