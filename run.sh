@@ -129,38 +129,37 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$settings" "$work/kvtl.cfg"
 windows_path() { local p=$1; echo "Z:${p//\//\\}"; }
-harness_args=(--cwd "$(windows_path "$work")" --timeout 120000 --trace-out "$(windows_path "$work/trace.txt")")
+harness_args=(--cwd "$(windows_path "$work")" --timeout 120000)
 [ -z "$machine" ] || harness_args+=(--machine "$(windows_path "$machine")")
 
 echo "Running sorvenka.exe under the harness..."
 set +e
 # Bounded: under qemu-user a Wine process can deadlock now and then.
-timeout -k 10 600 wine "$harness" "${harness_args[@]}" --drive "window;registers;cmd 40002;exit;registers" \
+timeout -k 10 600 wine "$harness" "${harness_args[@]}" --drive "window;applied;cmd 40002;exit;registers" \
     "$exe" 2>"$work/harness.err" | tr -d '\r' >"$work/harness.txt"
 harness_rc=${PIPESTATUS[0]}
 set -e
 cat "$work/harness.err" >>"$log"
 
-# The harness prints the written registers twice (once the window exists,
-# then after the program ended); the trace has one group per applied line:
-# out32 0cf8 ADDRESS, in8 PORT -> BEFORE, out32 0cf8 ADDRESS, out8 PORT VALUE.
-declare -A after=() now=() start=()
-order=() first="" block=1 exit_code="" problems=()
-while read -r word a b c d _ f; do
+# While the program runs the harness lists each applied line (the register
+# it reached, the byte written, the byte before and the byte now); after it
+# ended, each written register with its byte from before the start and now.
+row_key=() row_wrote=() row_before=() row_after=()
+declare -A now=() start=()
+order=() exit_code="" problems=()
+while read -r word a b c d e f g h; do
     case "$word" in
+    applied)
+        row_key+=("$a $b")
+        row_wrote+=("$d")
+        row_before+=("$f")
+        row_after+=("$h")
+        ;;
     register)
         key="$a $b"
-        if [ "$key" = "$first" ] && [ -n "${after[$key]+x}" ] && [ $block = 1 ]; then
-            block=2
-        fi
-        [ -n "$first" ] || first=$key
-        if [ $block = 1 ]; then
-            order+=("$key")
-            start[$key]=$d
-            after[$key]=$f
-        else
-            now[$key]=$f
-        fi
+        order+=("$key")
+        start[$key]=$d
+        now[$key]=$f
         ;;
     exit) exit_code=$a ;;
     failed:)
@@ -186,27 +185,6 @@ elif [ "$harness_rc" != 0 ] && [ ${#problems[@]} = 0 ]; then
     problems+=("the harness ended with status $harness_rc")
 fi
 
-row_key=() row_wrote=() row_before=() address="" pending=""
-if [ -f "$work/trace.txt" ]; then
-    while read -r op port arrow value; do
-        case "$op" in
-        out32) address=$arrow ;;
-        in8) pending="$address $port $value" ;;
-        out8)
-            read -r pa pp before <<<"${pending:-- - -}"
-            if [ "$pa" = "$address" ] && [ "$pp" = "$port" ]; then
-                a=$((16#$address))
-                row_key+=("$(printf "%02x:%02x.%x %02x" $(((a >> 16) & 0xFF)) $(((a >> 11) & 0x1F)) \
-                    $(((a >> 8) & 7)) $(((a & 0xFC) | (16#$port & 3))))")
-                row_wrote+=("$arrow")
-                row_before+=("$before")
-            fi
-            pending=""
-            ;;
-        esac
-    done <"$work/trace.txt"
-fi
-
 n=${#row_key[@]}
 echo
 plural() { [ "$1" = 1 ] && echo "$1 $2" || echo "$1 $2s"; }
@@ -217,11 +195,11 @@ for ((i = 0; i < n; i++)); do
     for ((j = i + 1; j < n; j++)); do
         [ "${row_key[$j]}" != "$key" ] || { note="  (#$((j + 1)) writes it again)"; break; }
     done
-    if [ -z "$note" ] && [ "${after[$key]:-??}" != "${row_wrote[$i]}" ]; then
+    if [ -z "$note" ] && [ "${row_after[$i]}" != "${row_wrote[$i]}" ]; then
         note="  (the chipset kept its bits: read-only, or no such function)"
     fi
     printf "  %2d  %-12s %-6s %-7s %s%s\n" $((i + 1)) "$key" "${row_wrote[$i]}" \
-        "${row_before[$i]}" "${after[$key]:-??}" "$note"
+        "${row_before[$i]}" "${row_after[$i]}" "$note"
 done
 
 # ---- screenshot ------------------------------------------------------------

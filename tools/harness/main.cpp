@@ -21,6 +21,10 @@
 //   dclose              post WM_CLOSE to the dialog
 //   gone CAPTION        wait until no window has that caption
 //   peek BB:DD.F REG    print a byte of the virtual chipset
+//   applied             print every byte written so far through the data
+//                       ports with the byte read from it just before (one
+//                       line of a settings pass each) and the byte now:
+//                       "applied 00:07.1 48 wrote 03 before 05 now 03"
 //   registers           print every register written so far through the data
 //                       ports, in order of first write, with its byte before
 //                       the program started and now:
@@ -93,6 +97,41 @@ std::vector<sim::Target> written_registers(const std::vector<sim::PortOp> &trace
             written.push_back(t);
     }
     return written;
+}
+
+struct Applied {
+    sim::Target at;
+    std::uint8_t wrote, before;
+};
+
+// Writes through CONFIG_DATA that follow a read of the same register: the
+// read-then-write of each applied settings line, in order.
+std::vector<Applied> applied_writes(const std::vector<sim::PortOp> &trace)
+{
+    std::vector<Applied> applied;
+    std::uint32_t address = 0;
+    bool read = false;
+    sim::Target last{};
+    std::uint8_t before = 0;
+    for (const auto &op : trace) {
+        if (op.port == 0xCF8 && op.width == 4 && op.dir == sim::PortOp::Out) {
+            address = op.value;
+            continue;
+        }
+        if (op.width != 1 || op.port < 0xCFC || op.port > 0xCFF)
+            continue;
+        sim::Target t = sim::decode(address, op.port);
+        if (op.dir == sim::PortOp::In) {
+            read = true;
+            last = t;
+            before = static_cast<std::uint8_t>(op.value);
+            continue;
+        }
+        if (read && t.enabled && t.bdf == last.bdf && t.reg == last.reg)
+            applied.push_back({t, static_cast<std::uint8_t>(op.value), before});
+        read = false;
+    }
+    return applied;
 }
 
 int usage()
@@ -224,6 +263,11 @@ int main(int argc, char **argv)
             unsigned reg = number(words[2]);
             std::printf("peek %s %02x = %02x\n", words[1].c_str(), reg,
                         session.peek({bus, dev, fn}, reg));
+        } else if (c == "applied") {
+            for (const auto &a : applied_writes(session.trace()))
+                std::printf("applied %s %02x wrote %02x before %02x now %02x\n",
+                            sim::format(a.at.bdf).c_str(), a.at.reg, a.wrote, a.before,
+                            session.peek(a.at.bdf, a.at.reg));
         } else if (c == "registers") {
             for (const auto &t : written_registers(session.trace()))
                 std::printf("register %s %02x start %02x now %02x\n", sim::format(t.bdf).c_str(),
