@@ -9,5 +9,9 @@
 #define IDM_EXIT 40002
 
 #define ID_TRAYICON 1001
+// Timer of the hidden window that tries the icon again while the taskbar
+// refuses it, and its period.
+#define IDT_TRAYRETRY 1
+#define TRAYRETRY_MS 2000
 // Private window messages start at WM_APP (0x8000): 0x8064.
 #define WM_TRAYNOTIFY (WM_APP + 100)

@@ -9,6 +9,7 @@ HINSTANCE g_hInstance;
 HANDLE g_instanceMutex;
 HICON g_appIcon;
 HMENU g_trayMenu;
+bool g_japanese;
 
 static const char MUTEX_NAME[] = "Korvane";
 static const char CLASS_NAME[] = "Korvane Traskell";
@@ -28,10 +29,19 @@ static bool another_copy_runs()
         g_instanceMutex = mutex;
         return false;
     }
-    MessageBoxA(nullptr, ALREADY_RUNNING, "CAUTION", MB_OK | MB_ICONWARNING);
+    MessageBoxA(nullptr, g_japanese ? ALREADY_RUNNING : "Already running.", "CAUTION",
+                MB_OK | MB_ICONWARNING);
     if (mutex)
         CloseHandle(mutex);
     return true;
+}
+
+// Windows hands the menu's UTF-16 texts to an ANSI program in the system code
+// page: outside code page 932 both items would read "????".
+static void use_english_menu()
+{
+    ModifyMenuA(g_trayMenu, IDM_VERSION, MF_BYCOMMAND | MF_STRING, IDM_VERSION, "Version");
+    ModifyMenuA(g_trayMenu, IDM_EXIT, MF_BYCOMMAND | MF_STRING, IDM_EXIT, "Exit");
 }
 
 // Every field by hand: the program has no C runtime, so no memset for a
@@ -66,6 +76,7 @@ static int fail_after_settings(int exit_code)
 int app_main(HINSTANCE instance)
 {
     g_hInstance = instance;
+    g_japanese = GetACP() == 932;
     if (another_copy_runs())
         return 0;
 
@@ -78,7 +89,12 @@ int app_main(HINSTANCE instance)
     if (!menu)
         return fail_after_settings(-999);
     g_trayMenu = GetSubMenu(menu, 0);
+    if (!g_japanese)
+        use_english_menu();
 
+    // Broadcast by a taskbar that has just been made, after Explorer
+    // restarted or when it came up after this program.
+    g_taskbarCreated = RegisterWindowMessageA("TaskbarCreated");
     if (!register_tray_class())
         return fail_after_settings(0);
     // A tool window stays out of the task bar; it is never shown anyway.

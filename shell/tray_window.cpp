@@ -12,6 +12,7 @@ static_assert(WM_TRAYNOTIFY == 0x8064, "tray callback message");
 
 NOTIFYICONDATAA g_nid;
 POINT g_cursorPos;
+UINT g_taskbarCreated;
 
 void shutdown_sequence()
 {
@@ -19,6 +20,18 @@ void shutdown_sequence()
     journal_restore();
     Shell_NotifyIconA(NIM_DELETE, &g_nid);
     PostQuitMessage(0);
+}
+
+// The icon is the only way to reach Exit, so a taskbar that is not there yet
+// (or busy: Windows 9x gives up on a slow one) is asked again until it takes
+// the icon. An add that timed out may still have been carried out: an icon
+// that can be modified is there.
+static void show_tray_icon(HWND hwnd)
+{
+    if (Shell_NotifyIconA(NIM_ADD, &g_nid) || Shell_NotifyIconA(NIM_MODIFY, &g_nid))
+        KillTimer(hwnd, IDT_TRAYRETRY);
+    else
+        SetTimer(hwnd, IDT_TRAYRETRY, TRAYRETRY_MS, nullptr);
 }
 
 static void add_tray_icon(HWND hwnd)
@@ -30,7 +43,7 @@ static void add_tray_icon(HWND hwnd)
     g_nid.uCallbackMessage = WM_TRAYNOTIFY;
     g_nid.hIcon = g_appIcon;
     lstrcpyA(g_nid.szTip, "Sorvenka");
-    Shell_NotifyIconA(NIM_ADD, &g_nid);
+    show_tray_icon(hwnd);
 }
 
 static void open_tray_menu(HWND hwnd)
@@ -40,10 +53,18 @@ static void open_tray_menu(HWND hwnd)
     SetForegroundWindow(hwnd);
     TrackPopupMenu(g_trayMenu, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, g_cursorPos.x, g_cursorPos.y, 0,
                    hwnd, nullptr);
+    // Windows 95 needs a task switch to this window after the menu, or the
+    // menu stays up or closes at once the next time (Microsoft's Q135788).
+    PostMessageA(hwnd, WM_NULL, 0, 0);
 }
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    // A new taskbar has none of the old one's icons.
+    if (msg == g_taskbarCreated && msg != 0) {
+        show_tray_icon(hwnd);
+        return 0;
+    }
     switch (msg) {
     case WM_CREATE:
         add_tray_icon(hwnd);
@@ -52,9 +73,17 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
         shutdown_sequence();
         return 0;
     case WM_QUERYENDSESSION:
-        // The bytes are back already; TRUE lets the session end.
-        shutdown_sequence();
+        // Only a question: another program may still cancel the end, and
+        // WM_ENDSESSION tells which way it went.
         return TRUE;
+    case WM_ENDSESSION:
+        if (wParam)
+            shutdown_sequence();
+        return 0;
+    case WM_TIMER:
+        if (wParam == IDT_TRAYRETRY)
+            show_tray_icon(hwnd);
+        return 0;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDM_VERSION)
             DialogBoxParamA(g_hInstance, "ABOUTDIALOG", hwnd, AboutDialogProc, 0);

@@ -7,7 +7,8 @@
 #include <shellapi.h> // after windows.h, which it needs
 
 extern NOTIFYICONDATAA g_nid;
-extern POINT g_cursorPos; // where the popup menu opens
+extern POINT g_cursorPos;     // where the popup menu opens
+extern UINT g_taskbarCreated; // "TaskbarCreated", registered at start-up
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

@@ -69,10 +69,12 @@ TEST(Sorvenka, EveryShutdownRouteRestoresEachByteAndEndsWithZero)
     const Route routes[] = {
         {"exit_command", [](HWND w) { harness::post_command(w, 40002); }},
         {"close_request", [](HWND w) { harness::post_close(w); }},
-        {"end_session_query",
+        // The session ends: asked first, then told so.
+        {"end_session",
          [](HWND w) {
              LRESULT answer = 0;
              EXPECT_TRUE(harness::query_end_session(w, &answer, e2e::TIMEOUT_MS));
+             EXPECT_TRUE(harness::send(w, WM_ENDSESSION, TRUE, 0, &answer, e2e::TIMEOUT_MS));
          }},
     };
     const sim::Chipset machine = sim::default_machine();

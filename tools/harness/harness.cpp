@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -160,9 +162,17 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
     const EXCEPTION_RECORD &rec = ev.u.Exception.ExceptionRecord;
     bool first = ev.u.Exception.dwFirstChance != 0;
     if (first) {
-        // The loader's breakpoint that announces a debugged process.
-        if (rec.ExceptionCode == EXCEPTION_BREAKPOINT)
+        if (rec.ExceptionCode == EXCEPTION_BREAKPOINT) {
+            auto address =
+                static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(rec.ExceptionAddress));
+            if (on_watched_call(ev.dwThreadId, address))
+                return DBG_CONTINUE;
+            // The loader's breakpoint that announces a debugged process:
+            // the imports are bound, the program's code has not run.
+            if (!redirected_ && !watches_.empty())
+                redirect_imports();
             return DBG_CONTINUE;
+        }
         // IN/OUT at user level raise #GP. Wine names it a privileged
         // instruction; under qemu-user the signal carries no trap number and
         // Wine calls it an illegal one.
@@ -205,6 +215,138 @@ bool Session::emulate(HANDLE thread)
             machine_.io_write(port, insn->width, ctx.Eax);
     }
     ctx.Eip += insn->length;
+    return SetThreadContext(thread, &ctx) != FALSE;
+}
+
+void Session::watch(const std::string &function, int arg_count)
+{
+    watches_.push_back({function, arg_count, 0, {}});
+}
+
+void Session::fake_results(const std::string &function, const std::vector<std::uint32_t> &results)
+{
+    ExclusiveLock l(&lock_);
+    for (auto &w : watches_)
+        if (w.function == function)
+            w.fakes.insert(w.fakes.end(), results.begin(), results.end());
+}
+
+std::vector<Call> Session::calls(const std::string &function) const
+{
+    SharedLock l(&lock_);
+    std::vector<Call> out;
+    for (const auto &c : calls_)
+        if (function.empty() || c.function == function)
+            out.push_back(c);
+    return out;
+}
+
+bool Session::watching(std::string *error) const
+{
+    SharedLock l(&lock_);
+    if (error)
+        *error = watch_error_;
+    return redirected_ && watch_error_.empty();
+}
+
+HANDLE Session::thread_handle(DWORD tid) const
+{
+    for (const auto &t : threads_)
+        if (t.first == tid)
+            return t.second;
+    return nullptr;
+}
+
+// Points each watched import's slot in the program's import address table
+// at an INT3 of its own in a page of the program: the program's calls then
+// stop here, and on_watched_call sends them on (or answers them). Calls the
+// system makes inside its DLLs are not seen.
+void Session::redirect_imports()
+{
+    std::string error;
+    std::vector<std::uint32_t> targets(watches_.size(), 0);
+    const std::uint32_t base = image_base_;
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS32 nt;
+    void *page =
+        VirtualAllocEx(process_, nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE);
+    std::vector<std::uint8_t> int3(2 * watches_.size(), 0xCC);
+    const auto traps = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(page));
+    if (!read_memory(base, &dos, sizeof dos) || !read_memory(base + dos.e_lfanew, &nt, sizeof nt))
+        error = "cannot read the program's headers";
+    else if (!page || !WriteProcessMemory(process_, page, int3.data(), int3.size(), nullptr))
+        error = "cannot place the traps";
+    const auto &dir = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (std::uint32_t at = base + dir.VirtualAddress; error.empty();
+         at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        IMAGE_IMPORT_DESCRIPTOR desc;
+        if (!read_memory(at, &desc, sizeof desc) || !desc.Name)
+            break;
+        // The name table: the address table holds addresses by now.
+        const std::uint32_t names = desc.OriginalFirstThunk;
+        for (std::uint32_t i = 0; names && error.empty(); ++i) {
+            std::uint32_t name_rva = 0, slot_value = 0;
+            if (!read_memory(base + names + 4 * i, &name_rva, 4) || !name_rva)
+                break;
+            if (name_rva & IMAGE_ORDINAL_FLAG32)
+                continue;
+            const std::string name = read_string(base + name_rva + 2);
+            for (std::size_t w = 0; w < watches_.size(); ++w) {
+                if (watches_[w].function != name)
+                    continue;
+                const std::uint32_t slot = base + desc.FirstThunk + 4 * i;
+                const std::uint32_t trap = traps + 2 * static_cast<std::uint32_t>(w);
+                auto *p = reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(slot));
+                DWORD old = 0;
+                if (!read_memory(slot, &slot_value, 4) || slot_value == name_rva)
+                    error = "the imports are not bound at the loader's breakpoint";
+                else if (!VirtualProtectEx(process_, p, 4, PAGE_READWRITE, &old) ||
+                         !WriteProcessMemory(process_, p, &trap, 4, nullptr))
+                    error = "cannot redirect " + name;
+                else
+                    VirtualProtectEx(process_, p, 4, old, &old);
+                targets[w] = slot_value;
+            }
+        }
+    }
+    for (std::size_t w = 0; w < watches_.size() && error.empty(); ++w)
+        if (!targets[w])
+            error = "the program does not import " + watches_[w].function;
+    ExclusiveLock l(&lock_);
+    for (std::size_t w = 0; w < watches_.size(); ++w)
+        watches_[w].target = targets[w];
+    traps_ = error.empty() ? traps : 0;
+    watch_error_ = error;
+    redirected_ = true;
+}
+
+// A watched call stops at its trap (Wine may report the INT3's address or
+// the next byte; each trap has two). The first six arguments are logged,
+// then the call goes on to the function, or returns the faked result to its
+// caller as a stdcall function would.
+bool Session::on_watched_call(DWORD tid, std::uint32_t address)
+{
+    if (!traps_ || address < traps_ || address >= traps_ + 2 * watches_.size())
+        return false;
+    HANDLE thread = thread_handle(tid);
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    std::uint32_t stack[7] = {};
+    if (!thread || !GetThreadContext(thread, &ctx) || !read_memory(ctx.Esp, stack, sizeof stack))
+        return false;
+    ExclusiveLock l(&lock_);
+    Watch &w = watches_[(address - traps_) / 2];
+    Call call{
+        w.function, {stack[1], stack[2], stack[3], stack[4], stack[5], stack[6]}, !w.fakes.empty()};
+    if (call.faked) {
+        ctx.Eax = w.fakes.front();
+        w.fakes.erase(w.fakes.begin());
+        ctx.Eip = stack[0];
+        ctx.Esp += 4 + 4 * w.arg_count;
+    } else {
+        ctx.Eip = w.target;
+    }
+    calls_.push_back(call);
     return SetThreadContext(thread, &ctx) != FALSE;
 }
 
@@ -283,6 +425,25 @@ bool Session::cpu_time(ULONGLONG *used) const
     return true;
 }
 
+bool Session::os_version(OsVersion *out) const
+{
+    using Query = NTSTATUS(NTAPI *)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+    PROCESS_BASIC_INFORMATION info{};
+    if (!process_ || !query ||
+        query(process_, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
+        return false;
+    // OSMajorVersion, OSMinorVersion, OSBuildNumber and OSPlatformId of a
+    // 32-bit process block.
+    std::uint32_t peb = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(info.PebBaseAddress));
+    std::uint32_t fields[4];
+    if (!read_memory(peb + 0xA4, fields, sizeof fields))
+        return false;
+    *out = {fields[0], fields[1], fields[3]};
+    return true;
+}
+
 std::uint32_t Session::image_base() const
 {
     SharedLock l(&lock_);
@@ -296,6 +457,16 @@ bool Session::read_memory(std::uint32_t address, void *out, std::size_t size) co
            ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(static_cast<UINT_PTR>(address)),
                              out, size, &got) &&
            got == size;
+}
+
+std::string Session::read_string(std::uint32_t address) const
+{
+    std::string s;
+    char c = 0;
+    while (s.size() < 1024 && read_memory(address + static_cast<std::uint32_t>(s.size()), &c, 1) &&
+           c)
+        s += c;
+    return s;
 }
 
 } // namespace harness

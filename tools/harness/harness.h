@@ -25,6 +25,13 @@ std::string windows_path(const std::string &path);
 // Polls `cond` every few milliseconds until it holds or `timeout_ms` passes.
 bool wait_until(const std::function<bool()> &cond, DWORD timeout_ms);
 
+// A call the program made through its import table to a watched function.
+struct Call {
+    std::string function;
+    std::uint32_t args[6]; // the first six stack arguments (past the function's own: garbage)
+    bool faked;            // answered by the harness, the function never ran
+};
+
 struct Exception {
     DWORD code;
     std::uint32_t address;
@@ -41,8 +48,26 @@ public:
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
+    // Logs every call the program's own code makes to `function` (an
+    // import by name, stdcall with `arg_count` arguments). Before start().
+    void watch(const std::string &function, int arg_count);
+    // The next calls of the watched `function` return these results, one
+    // each, without reaching it: a refusing system, seen from the program.
+    void fake_results(const std::string &function, const std::vector<std::uint32_t> &results);
+    // The watched calls so far, in order; `function` empty: all of them.
+    std::vector<Call> calls(const std::string &function = "") const;
+    // Whether the watched imports were found and redirected; else why not.
+    bool watching(std::string *error) const;
+
     // Creates the process and waits until the debug loop has it.
     bool start(std::string *error);
+
+    // The Windows version the system reports to the program, from its
+    // process block: platform 1 is Windows 95/98/Me, 2 the NT family.
+    struct OsVersion {
+        DWORD major, minor, platform;
+    };
+    bool os_version(OsVersion *out) const;
 
     DWORD pid() const { return pid_; }
     bool exited() const;
@@ -73,12 +98,29 @@ public:
     // the range cannot be read.
     std::uint32_t image_base() const;
     bool read_memory(std::uint32_t address, void *out, std::size_t size) const;
+    // A zero-terminated string of the program's memory (at most 1024 bytes).
+    std::string read_string(std::uint32_t address) const;
 
 private:
     static DWORD WINAPI LoopProc(LPVOID self);
     void loop();
     DWORD on_exception(const DEBUG_EVENT &ev);
     bool emulate(HANDLE thread);
+    HANDLE thread_handle(DWORD tid) const;
+    void redirect_imports();
+    bool on_watched_call(DWORD tid, std::uint32_t address);
+
+    struct Watch {
+        std::string function;
+        int arg_count;
+        std::uint32_t target = 0;         // the function's address in the program
+        std::vector<std::uint32_t> fakes; // answered from the front
+    };
+    std::vector<Watch> watches_;
+    std::vector<Call> calls_;
+    std::uint32_t traps_ = 0; // one INT3 pair per watch, in the program
+    bool redirected_ = false;
+    std::string watch_error_;
 
     std::string program_, workdir_;
     sim::Chipset machine_;
@@ -128,6 +170,9 @@ bool post_tray(HWND hwnd, UINT callback_message, LPARAM mouse_message);
 bool post_close(HWND hwnd);
 // WM_QUERYENDSESSION through SendMessageTimeout; false when it timed out.
 bool query_end_session(HWND hwnd, LRESULT *answer, DWORD timeout_ms);
+// Any message through SendMessageTimeout; false when it timed out.
+bool send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT *answer, DWORD timeout_ms);
+
 // A key press and release as the dialog's modal loop sees it.
 bool post_key(HWND dialog, WPARAM vk);
 // BM_CLICK on the dialog's control `id`.

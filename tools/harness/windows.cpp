@@ -129,6 +129,16 @@ bool post_close(HWND hwnd)
     return PostMessageA(hwnd, WM_CLOSE, 0, 0) != FALSE;
 }
 
+bool send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, LRESULT *answer, DWORD timeout_ms)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(hwnd, msg, wParam, lParam, SMTO_NORMAL, timeout_ms, &result))
+        return false;
+    if (answer)
+        *answer = static_cast<LRESULT>(result);
+    return true;
+}
+
 bool query_end_session(HWND hwnd, LRESULT *answer, DWORD timeout_ms)
 {
     DWORD_PTR result = 0;
