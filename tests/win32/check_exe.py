@@ -40,13 +40,15 @@ SECTIONS_FORBIDDEN = {".reloc", ".tls", ".CRT", ".edata", ".pdata", ".eh_frame",
 IMPORTS = {
     "KERNEL32.dll": {
         "CreateMutexA", "GetLastError", "SetLastError", "CloseHandle", "lstrcpyA",
-        "GetModuleHandleA", "ExitProcess", "CreateFileA", "ReadFile",
+        "GetModuleHandleA", "ExitProcess", "CreateFileA", "ReadFile", "GetACP",
     },
     "USER32.dll": {
         "MessageBoxA", "LoadIconA", "LoadMenuA", "GetSubMenu", "LoadCursorA",
         "RegisterClassExA", "CreateWindowExA", "ShowWindow", "UpdateWindow", "GetMessageA",
         "TranslateMessage", "DispatchMessageA", "DefWindowProcA", "PostQuitMessage",
         "GetCursorPos", "SetForegroundWindow", "TrackPopupMenu", "DialogBoxParamA", "EndDialog",
+        "PostMessageA", "RegisterWindowMessageA", "SetTimer", "KillTimer", "ModifyMenuA",
+        "SetWindowTextA",
     },
     "GDI32.dll": {"GetStockObject"},
     "SHELL32.dll": {"Shell_NotifyIconA"},
@@ -105,7 +107,9 @@ CONTROLS = [
 # Texts handed to the ANSI functions: code page 932, zero-terminated, outside
 # the resources.
 ANSI_TEXTS = ["既に起動しています.", "CAUTION", "Sorvenka", "Korvane", "Korvane Traskell",
-              "kvtl.cfg", "ABOUTDIALOG"]
+              "kvtl.cfg", "ABOUTDIALOG", "TaskbarCreated",
+              # outside code page 932
+              "Already running.", "Version", "Exit", "[Sov]Version"]
 
 # --- comparison ----------------------------------------------------------------
 

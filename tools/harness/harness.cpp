@@ -309,13 +309,16 @@ void Session::redirect_imports()
             }
         }
     }
+    // A function the program does not import is an error of the caller's,
+    // but the other watches still work.
+    const bool trapped = error.empty();
     for (std::size_t w = 0; w < watches_.size() && error.empty(); ++w)
         if (!targets[w])
             error = "the program does not import " + watches_[w].function;
     ExclusiveLock l(&lock_);
     for (std::size_t w = 0; w < watches_.size(); ++w)
         watches_[w].target = targets[w];
-    traps_ = error.empty() ? traps : 0;
+    traps_ = trapped ? traps : 0;
     watch_error_ = error;
     redirected_ = true;
 }
