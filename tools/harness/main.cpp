@@ -11,7 +11,9 @@
 //   cmd ID              post WM_COMMAND ID to it
 //   tray MSG            post the tray callback 0x8064 with lParam MSG
 //   close               post WM_CLOSE to it
-//   endsession          send WM_QUERYENDSESSION, print the answer
+//   endsession [cancel] send WM_QUERYENDSESSION, print the answer, then
+//                       WM_ENDSESSION: the session ends if the program
+//                       agreed, unless "cancel" (another program objected)
 //   dialog CAPTION      wait for a top-level window so captioned, print its
 //                       controls; it becomes the target of key/click/dclose
 //   menu                wait for the popup menu window, print whether it shows;
@@ -231,6 +233,8 @@ int main(int argc, char **argv)
             ok = need_main() && harness::query_end_session(main_window, &answer, timeout);
             if (ok)
                 std::printf("endsession -> %ld\n", static_cast<long>(answer));
+            const WPARAM ending = answer && arg != "cancel";
+            ok = ok && harness::send(main_window, WM_ENDSESSION, ending, 0, nullptr, timeout);
         } else if (c == "dialog") {
             dialog = harness::wait_window(session.pid(), "", arg, timeout);
             ok = dialog != nullptr;

@@ -21,7 +21,9 @@ namespace
 const char USAGE[] =
     "usage: kvtlcheck [--machine DUMP] [--json] [--no-color] FILE\n"
     "Reads FILE as the program reads kvtl.cfg, applies it to a virtual machine\n"
-    "(a 440BX board, or the lspci -xxx dump DUMP) and reports every line applied.\n";
+    "(a 440BX board, or the lspci -xxx dump DUMP) and reports every line applied.\n"
+    "kvtlcheck.exe is for Windows 2000 and later (and Wine): it does not run on\n"
+    "Windows 95/98/Me.\n";
 
 int fail(const std::string &message)
 {
@@ -33,7 +35,7 @@ bool colour_wanted(bool disabled)
 {
 #ifdef _WIN32
     (void)disabled;
-    return false; // Windows 9x consoles know no escape sequences
+    return false; // older Windows consoles know no escape sequences
 #else
     const char *term = std::getenv("TERM");
     return !disabled && isatty(1) && !std::getenv("NO_COLOR") && term &&
