@@ -1,5 +1,4 @@
 #!/bin/bash
 # Test command wrapper: runs a Windows program under Wine as set up by
-# tools/wine-env.sh.
-source "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh"
-exec wine "$@"
+# scripts/setup.sh, in the environment of tools/wine-env.sh.
+exec "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh" wine "$@"
