@@ -41,13 +41,14 @@ fail() { echo "setup: error: $*" >&2 && exit 1; }
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 # ---- 1. packages ------------------------------------------------------------
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
     say "adding the i386 architecture"
     as_root dpkg --add-architecture i386
 fi
 missing=()
 for p in "${SORVENKA_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null ||
+        missing+=("$p")
 done
 if [ ${#missing[@]} != 0 ]; then
     say "installing ${missing[*]}"
@@ -57,7 +58,7 @@ if [ ${#missing[@]} != 0 ]; then
 fi
 
 # ---- 2. locale --------------------------------------------------------------
-if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
+if ! locale -a 2>/dev/null | grep -ix 'ja_JP\.utf-\?8' >/dev/null; then
     say "generating the locale ja_JP.UTF-8"
     as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
@@ -66,7 +67,7 @@ fi
 if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     [ -x /usr/bin/qemu-i386-static ] || fail "i386 programs do not run here and qemu-i386-static is missing"
     mountpoint -q /proc/sys/fs/binfmt_misc ||
-        as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+        as_root mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc || true
     if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
         say "registering qemu-i386 with binfmt_misc for i386 ELF programs"
         echo ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
@@ -74,7 +75,7 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     fi
     if [ "$(cat /proc/sys/vm/mmap_min_addr)" -lt 65536 ]; then
         say "raising vm.mmap_min_addr from $(cat /proc/sys/vm/mmap_min_addr) to 65536"
-        as_root sysctl -q -w vm.mmap_min_addr=65536
+        echo 65536 | as_root tee /proc/sys/vm/mmap_min_addr >/dev/null
     fi
     /usr/lib/wine/wine --version >/dev/null 2>&1 || fail "i386 programs still do not run"
 fi

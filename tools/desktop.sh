@@ -30,7 +30,6 @@ xvfb="" explorer="" desktop=""
 
 log() { echo "desktop: $*" >&2; }
 in_prefix() { SORVENKA_WINEPREFIX=$prefix "$root/tools/wine-env.sh" "$@"; }
-harness() { in_prefix wine "$build/tools/harness/harness.exe" "$@"; }
 # locate [--timeout MS] [--gone] tray|menu|TITLE: "X Y W H" on the desktop.
 locate() { in_prefix wine "$build/tools/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
 click() { xdotool mousemove --window "$desktop" --sync "$1" "$2" click 1; }
@@ -46,17 +45,15 @@ wait_for() {
 }
 
 start_x() {
-    if [ "$display" != private ]; then
-        export DISPLAY=$display
-        xdpyinfo >/dev/null 2>&1 || { log "no X display at $DISPLAY" && return 1; }
-        return 0
+    if [ "$display" = private ]; then
+        mkfifo "$tmp/displayfd"
+        Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$tmp/displayfd" >"$tmp/xvfb.log" 2>&1 &
+        xvfb=$!
+        read -r -t 20 display <"$tmp/displayfd" || { log "Xvfb did not start" && return 1; }
+        display=:$display
     fi
-    mkfifo "$tmp/displayfd"
-    Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$tmp/displayfd" >"$tmp/xvfb.log" 2>&1 &
-    xvfb=$!
-    local n
-    read -r -t 20 n <"$tmp/displayfd" || { log "Xvfb did not start" && return 1; }
-    export DISPLAY=:$n
+    export DISPLAY=$display
+    xdpyinfo >/dev/null 2>&1 || { log "no X display at $DISPLAY" && return 1; }
 }
 
 # A working folder with kvtl.cfg.
@@ -153,13 +150,12 @@ cmd_screenshot_menu() { shot_menu "$1" && echo "$1" && exit_and_check; }
 
 cmd_test() {
     local t0=$SECONDS
-    if ! { open_menu >/dev/null && exit_and_check; }; then
-        # What the screen showed when it went wrong, and what the harness saw.
-        [ -z "${DESKTOP_FAIL_SHOT:-}" ] || { import -window root "$DESKTOP_FAIL_SHOT" && log "screen: $DESKTOP_FAIL_SHOT"; }
-        sed 's/^/  /' "$tmp/harness.out" >&2 2>/dev/null
-        return 1
-    fi
-    log "tray click to exit checked in $((SECONDS - t0)) s"
+    open_menu >/dev/null && exit_and_check && log "tray click to exit checked in $((SECONDS - t0)) s" &&
+        return 0
+    # What the screen showed when it went wrong, and what the harness saw.
+    [ -z "${DESKTOP_FAIL_SHOT:-}" ] || { import -window root "$DESKTOP_FAIL_SHOT" && log "screen: $DESKTOP_FAIL_SHOT"; }
+    sed 's/^/  /' "$tmp/harness.out" >&2 2>/dev/null
+    return 1
 }
 
 cmd_screenshots() {
@@ -174,8 +170,9 @@ cmd_screenshots() {
     # A second copy on the same desktop: it warns and ends without touching
     # a port (an empty trace).
     workdir second
-    harness --cwd "$tmp/second" --timeout $((timeout * 1000)) --trace-out "$tmp/second.trace" \
-        --drive exit "$build/shell/sorvenka.exe" </dev/null >"$tmp/second.out" 2>&1 &
+    in_prefix wine "$build/tools/harness/harness.exe" --cwd "$tmp/second" --drive exit \
+        --timeout $((timeout * 1000)) --trace-out "$tmp/second.trace" "$build/shell/sorvenka.exe" \
+        </dev/null >"$tmp/second.out" 2>&1 &
     local pid=$!
     read -r x y w h < <(locate CAUTION) || return 1
     shot "$dir/second-copy.png" "$x" "$y" "$w" "$h"
