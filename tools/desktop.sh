@@ -1,7 +1,8 @@
 #!/bin/bash
 # sorvenka.exe on a real X display: a Wine virtual desktop with its taskbar,
 # the program under the harness (its port instructions run on the virtual
-# chipset), and real mouse and key input through xdotool.
+# chipset), and real mouse and key input through xdotool. Where the tray
+# icon, the menu and the boxes are, Wine's windows tell (locate.exe).
 #
 #   tools/desktop.sh [--display private|:N] [--build DIR] COMMAND [ARGS]
 #
@@ -12,367 +13,200 @@
 #   test                      click the icon, pick Exit, check exit code 0 and
 #                             that every written byte was put back
 #
-# --display private (the default) starts an Xvfb of its own; :N (or the
-# current $DISPLAY with --display "$DISPLAY") shows the desktop there.
-# --build DIR is the win32 build (default build/win32). KVTL_CFG=FILE runs
-# on that settings file instead of the built-in two-line one.
-#
-# Sourced (`source tools/desktop.sh`), it only defines the desktop_* functions.
-#
-# Wine's own prefix is a separate 64-bit one (SORVENKA_DESKTOP_PREFIX,
-# default build/desktop-prefix) with the X11 driver: the 64-bit explorer.exe
-# runs natively, while a 32-bit one under qemu-user dies in its RPC threads
-# and takes the desktop window with it. The 32-bit harness and program run
-# in it exactly as in the other prefix. The desktop closes by itself once
-# the last program on it has ended.
-#
-# Needs: xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic.
-
-_desktop_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-DESKTOP_PREFIX=${SORVENKA_DESKTOP_PREFIX:-$_desktop_root/build/desktop-prefix}
-DESKTOP_BUILD=${DESKTOP_BUILD:-$_desktop_root/build/win32}
-DESKTOP_SIZE=800x600
+# --display private (the default) starts an Xvfb of its own; :N shows the
+# desktop there. --build DIR is the win32 build (default build/win32).
+# KVTL_CFG=FILE runs on that settings file instead of the built-in two-line
+# one. The 64-bit Wine prefix with the desktop (SORVENKA_DESKTOP_PREFIX,
+# default build/desktop-prefix) comes from scripts/setup.sh. The desktop
+# closes by itself once the last program on it has ended.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+prefix=${SORVENKA_DESKTOP_PREFIX:-$root/build/desktop-prefix}
+build=$root/build/win32 display=private
 # Seconds for each wait; the first start of a program under qemu-user is slow.
-DESKTOP_TIMEOUT=${DESKTOP_TIMEOUT:-90}
-DESKTOP_TMP=""
-DESKTOP_XVFB_PID=""
-DESKTOP_EXPLORER_PID=""
+timeout=${DESKTOP_TIMEOUT:-90}
+tmp=$(mktemp -d /tmp/sorvenka-desktop.XXXXXX)
+xvfb="" explorer="" desktop=""
 
-desktop_log() { echo "desktop: $*" >&2; }
+log() { echo "desktop: $*" >&2; }
+in_prefix() { SORVENKA_WINEPREFIX=$prefix "$root/tools/wine-env.sh" "$@"; }
+# locate [--timeout MS] [--gone] tray|menu|TITLE: "X Y W H" on the desktop.
+locate() { in_prefix wine "$build/tools/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
+click() { xdotool mousemove --window "$desktop" --sync "$1" "$2" click 1; }
 
-# desktop_wait SECONDS WHAT CMD...: runs CMD every 0.2 s until it succeeds.
-desktop_wait() {
-    local limit=$1 what=$2 t0=$SECONDS
-    shift 2
+# wait_for WHAT CMD...: runs CMD every 0.2 s until it succeeds.
+wait_for() {
+    local what=$1 t0=$SECONDS
+    shift
     until "$@"; do
-        if ((SECONDS - t0 >= limit)); then
-            desktop_log "timed out after ${limit} s waiting for $what"
-            return 1
-        fi
+        ((SECONDS - t0 < timeout)) || { log "timed out after $timeout s waiting for $what" && return 1; }
         sleep 0.2
     done
 }
 
-_desktop_winpath() { echo "Z:${1//\//\\}"; }
-
-# The 64-bit prefix with the X11 driver and a virtual desktop named
-# "sorvenka" that shows a taskbar; made once.
-desktop_prepare() {
-    mkdir -p "$DESKTOP_PREFIX"
-    local fresh=0
-    [ -f "$DESKTOP_PREFIX/system.reg" ] || fresh=1
-    # wine-env.sh sets up the locale, qemu for the 32-bit programs and the
-    # environment; this prefix it leaves to us.
-    touch "$DESKTOP_PREFIX/.sorvenka-ready"
-    # shellcheck source=tools/wine-env.sh
-    SORVENKA_WINEPREFIX=$DESKTOP_PREFIX source "$_desktop_root/tools/wine-env.sh" || return 1
-    unset WINEARCH
-    [ -f "$DESKTOP_PREFIX/.sorvenka-desktop" ] && [ "$fresh" = 0 ] && return 0
-    desktop_log "creating $DESKTOP_PREFIX"
-    local t0=$SECONDS reg
-    WINEARCH=win64 timeout -k 10 300 wine wineboot --init </dev/null >/dev/null 2>&1
-    reg=$DESKTOP_PREFIX/desktop.reg
-    cat >"$reg" <<EOF
-REGEDIT4
-
-[HKEY_CURRENT_USER\\Software\\Wine\\Drivers]
-"Graphics"="x11"
-
-[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]
-"Desktop"="sorvenka"
-
-[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]
-"sorvenka"="$DESKTOP_SIZE"
-
-[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops\\sorvenka]
-"EnableShell"=dword:00000001
-
-[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug]
-"Debugger"=""
-"Auto"="0"
-EOF
-    timeout -k 10 120 wine regedit /S "$(_desktop_winpath "$reg")" </dev/null >/dev/null 2>&1
-    timeout 60 wineserver -w || _wine_env_kill
-    grep -q '"Graphics"="x11"' "$DESKTOP_PREFIX/user.reg" || {
-        desktop_log "prefix settings were not kept"
-        return 1
-    }
-    touch "$DESKTOP_PREFIX/.sorvenka-desktop"
-    desktop_log "prefix ready in $((SECONDS - t0)) s"
-}
-
-# desktop_x [private|:N]: a private Xvfb of the desktop's size, or a display
-# that is already there.
-desktop_x() {
-    local choice=${1:-private}
-    DESKTOP_TMP=${DESKTOP_TMP:-$(mktemp -d /tmp/sorvenka-desktop.XXXXXX)}
-    if [ "$choice" != private ]; then
-        export DISPLAY=$choice
-        xdpyinfo >/dev/null 2>&1 || { desktop_log "no X display at $DISPLAY"; return 1; }
-        return 0
+start_x() {
+    if [ "$display" = private ]; then
+        mkfifo "$tmp/displayfd"
+        Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$tmp/displayfd" >"$tmp/xvfb.log" 2>&1 &
+        xvfb=$!
+        read -r -t 20 display <"$tmp/displayfd" || { log "Xvfb did not start" && return 1; }
+        display=:$display
     fi
-    local fifo=$DESKTOP_TMP/displayfd
-    mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${DESKTOP_SIZE}x24" -nolisten tcp 3>"$fifo" \
-        >"$DESKTOP_TMP/xvfb.log" 2>&1 &
-    DESKTOP_XVFB_PID=$!
-    local n
-    read -r -t 20 n <"$fifo" || { desktop_log "Xvfb did not start"; return 1; }
-    export DISPLAY=:$n
+    export DISPLAY=$display
+    xdpyinfo >/dev/null 2>&1 || { log "no X display at $DISPLAY" && return 1; }
 }
 
-# The top-left corner of the Wine desktop window on the X screen.
-desktop_origin() {
-    local id
-    id=$(xdotool search --name "^sorvenka - Wine desktop\$" 2>/dev/null | head -1)
-    [ -n "$id" ] || return 1
-    xwininfo -id "$id" | awk '/Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
-        END {print x, y}'
+# A working folder with kvtl.cfg.
+workdir() {
+    mkdir -p "$tmp/$1"
+    if [ -n "${KVTL_CFG:-}" ]; then
+        cp "$KVTL_CFG" "$tmp/$1/kvtl.cfg"
+    else
+        printf '41,5A,7,1\r\n60,80,7\r\n' >"$tmp/$1/kvtl.cfg"
+    fi
 }
 
-# desktop_launch WORKDIR: the virtual desktop with the harness running
-# sorvenka.exe in WORKDIR on it; the harness waits for the program to end.
-desktop_launch() {
-    local work=$1 tag=${2:-first}
-    local bat=$DESKTOP_TMP/$tag.bat
-    rm -f "$DESKTOP_TMP/$tag.out" "$DESKTOP_TMP/$tag.rc"
-    # A batch file: no quoting through the Unix and Windows command lines.
-    printf '@echo off\r\n"%s" --cwd "%s" --timeout %d --drive "window;exit;registers" "%s" > "%s" 2>&1\r\necho %%ERRORLEVEL%% > "%s"\r\n' \
-        "$(_desktop_winpath "$DESKTOP_BUILD/tools/harness/harness.exe")" \
-        "$(_desktop_winpath "$work")" $((DESKTOP_TIMEOUT * 4000)) \
-        "$(_desktop_winpath "$DESKTOP_BUILD/shell/sorvenka.exe")" \
-        "$(_desktop_winpath "$DESKTOP_TMP/$tag.out")" \
-        "$(_desktop_winpath "$DESKTOP_TMP/$tag.rc")" >"$bat"
-    wine explorer "/desktop=sorvenka,$DESKTOP_SIZE" cmd /c "$(_desktop_winpath "$bat")" \
-        </dev/null >"$DESKTOP_TMP/explorer.log" 2>&1 &
-    DESKTOP_EXPLORER_PID=$!
+found_desktop() { desktop=$(xdotool search --limit 1 --name '^sorvenka - Wine desktop$' 2>/dev/null); }
+
+# The virtual desktop with the harness running sorvenka.exe on it; a batch
+# file carries the command line (no quoting through the Unix and Windows
+# command lines), and leaves "pass" or "fail" behind once the harness has
+# ended.
+launch() {
+    workdir work
+    printf '@echo off\r\n"Z:%s" --cwd "%s" --timeout %d --report "%s" --drive "window;exit" "%s" > "Z:%s" 2>&1\r\n' \
+        "${build//\//\\}\\tools\\harness\\harness.exe" "$tmp/work" $((timeout * 4000)) "$tmp/report.txt" \
+        "$build/shell/sorvenka.exe" "${tmp//\//\\}\\harness.out" >"$tmp/run.bat"
+    printf 'if errorlevel 1 (echo.> "Z:%s\\fail") else (echo.> "Z:%s\\pass")\r\n' \
+        "${tmp//\//\\}" "${tmp//\//\\}" >>"$tmp/run.bat"
+    in_prefix wine explorer /desktop=sorvenka,800x600 cmd /c "Z:${tmp//\//\\}\\run.bat" \
+        </dev/null >"$tmp/explorer.log" 2>&1 &
+    explorer=$!
+    wait_for "the Wine desktop" found_desktop
 }
 
-# The tray icon: the rightmost thing drawn on the right half of the
-# taskbar (the bottom 20 rows of the desktop). Prints its centre.
-_desktop_icon() {
-    local ox oy
-    read -r ox oy < <(desktop_origin) || return 1
-    local w=${DESKTOP_SIZE%x*} h=${DESKTOP_SIZE#*x}
-    import -window root -crop "$((w / 2))x16+$((ox + w / 2))+$((oy + h - 18))" +repage \
-        "$DESKTOP_TMP/bar.png" 2>/dev/null || return 1
-    convert "$DESKTOP_TMP/bar.png" txt:- 2>/dev/null | awk -F'[,: ]+' -v ox=$((ox + w / 2)) \
-        -v oy=$((oy + h - 18)) 'NR > 1 && $0 !~ /#FFFFFF/ && $0 !~ /gray\(255\)|white/ {
-            if ($1 > maxx) maxx = $1; if (minx == "" || $1 < minx) minx = $1
-            if (miny == "" || $2 < miny) miny = $2; if ($2 > maxy) maxy = $2; n++ }
-        END { if (n < 20) exit 1; if (maxx - minx > 40) minx = maxx - 16
-              print ox + int((minx + maxx) / 2), oy + int((miny + maxy) / 2) }'
-}
+ended() { [ -e "$tmp/pass" ] || [ -e "$tmp/fail" ]; }
 
-# _desktop_found CMD...: runs CMD, keeping what it printed when it succeeds.
-_desktop_found() { DESKTOP_FOUND=$("$@"); }
-
-desktop_tray_icon() {
-    desktop_wait "$DESKTOP_TIMEOUT" "the tray icon" _desktop_found _desktop_icon || return 1
-    echo "$DESKTOP_FOUND"
-}
-
-# A visible window of sorvenka.exe whose name matches $1 ("" for the
-# nameless popup menu): prints "ID X Y W H".
-_desktop_window() {
-    local id name
-    for id in $(xdotool search --onlyvisible --class sorvenka.exe 2>/dev/null); do
-        name=$(xdotool getwindowname "$id" 2>/dev/null)
-        if { [ -z "$1" ] && [ -z "$name" ]; } || { [ -n "$1" ] && [[ $name == *"$1"* ]]; }; then
-            xwininfo -id "$id" | awk -v id="$id" '/Absolute upper-left X/ {x=$4}
-                /Absolute upper-left Y/ {y=$4} /Width:/ {w=$2} /Height:/ {h=$2}
-                END {if (w > 8 && h > 8) print id, x, y, w, h; else exit 1}' && return 0
-        fi
+# A left press on the icon opens the two-item menu; prints its "X Y W H".
+# On a fresh Wine desktop the first press on the taskbar mostly never
+# reaches explorer's tray (WINEDEBUG=+systray shows no notify_owner relay
+# for it, so the program is never told): a click that opened nothing within
+# DESKTOP_CLICK_WAIT seconds is repeated, at most three times, and said so.
+open_menu() {
+    local x y w h try
+    read -r x y w h < <(locate tray) || { log "no tray icon" && return 1; }
+    x=$((x + w / 2)) y=$((y + h / 2))
+    # Keyboard focus on the desktop, as a window manager would give it.
+    xdotool windowfocus --sync "$desktop" 2>/dev/null
+    for try in 1 2 3 4; do
+        # Onto the icon from the desktop above it, as a hand would come.
+        xdotool mousemove --window "$desktop" $((x - 40)) $((y - 80)) \
+            mousemove --window "$desktop" $((x - 6)) "$y"
+        click "$x" "$y"
+        locate --timeout $(((try < 4 ? ${DESKTOP_CLICK_WAIT:-10} : timeout) * 1000)) menu && return 0
+        [ "$try" = 4 ] || log "click $try on the tray icon opened no menu; clicking again"
     done
+    log "the tray menu did not open"
     return 1
 }
 
-desktop_window() {
-    desktop_wait "$DESKTOP_TIMEOUT" "a window '${1:-popup menu}'" _desktop_found _desktop_window "$1" ||
-        return 1
-    echo "$DESKTOP_FOUND"
+# pick N: clicks item N (1 version, 2 exit) of the open menu.
+pick() {
+    local x y w h
+    read -r x y w h < <(locate --timeout 10000 menu) || return 1
+    click $((x + w / 2)) $((y + (2 * $1 - 1) * h / 4))
 }
 
-_desktop_no_window() { ! _desktop_window "$1" >/dev/null; }
-
-_desktop_pointer_at() { xdotool getmouselocation 2>/dev/null | grep -q "^x:$1 y:$2 "; }
-
-# Left press on the icon opens the two-item menu. Prints "ID X Y W H".
-# On a fresh Wine desktop the first press on the taskbar mostly never
-# reaches explorer's tray (WINEDEBUG=+systray shows no notify_owner relay
-# for it, so the program is never told); a click that opened nothing within
-# DESKTOP_CLICK_WAIT seconds is repeated, at most three times, and said so.
-desktop_open_menu() {
-    local x y try
-    read -r x y < <(desktop_tray_icon) || return 1
-    # Keyboard focus on the desktop window, as a window manager would give
-    # it; Xvfb has none.
-    xdotool search --name "^sorvenka - Wine desktop\$" windowfocus --sync 2>/dev/null
-    for try in 1 2 3 4; do
-        # Onto the icon from the desktop above it, as a hand would come.
-        xdotool mousemove $((x - 40)) $((y - 80)) mousemove $((x - 6)) "$y" mousemove "$x" "$y"
-        desktop_wait 10 "the pointer" _desktop_pointer_at "$x" "$y" || return 1
-        xdotool click 1
-        if [ "$try" = 4 ]; then
-            desktop_window ""
-            return
-        fi
-        DESKTOP_TIMEOUT=${DESKTOP_CLICK_WAIT:-10} desktop_window "" 2>/dev/null && return 0
-        desktop_log "click $try on the tray icon opened no menu; clicking again"
-    done
+# shot OUT.png X Y W H [MARGIN]: part of the desktop, as seen.
+shot() {
+    local m=${6:-8}
+    local x=$(($2 > m ? $2 - m : 0)) y=$(($3 > m ? $3 - m : 0))
+    mkdir -p "$(dirname "$1")"
+    import -window "$desktop" -crop "$(($4 + 2 * m))x$(($5 + 2 * m))+$x+$y" +repage "$1"
 }
 
-# desktop_pick N: clicks item N (1 version, 2 exit) of the open menu.
-desktop_pick() {
-    local id x y w h
-    read -r id x y w h < <(DESKTOP_TIMEOUT=10 desktop_window "") || return 1
-    xdotool mousemove $((x + w / 2)) $((y + (2 * $1 - 1) * h / 4)) click 1
+# The tray with its menu open: menu and icon together. The pointer leaves
+# the icon first (below the menu), so that the icon's tooltip, which pops up
+# half a second after the pointer came, does not show or hides again.
+shot_menu() {
+    local x y w h ix iy iw ih
+    read -r x y w h < <(open_menu) || return 1
+    read -r ix iy iw ih < <(locate tray) || return 1
+    xdotool mousemove --window "$desktop" --sync $((ix - 20)) $((iy + ih - 2))
+    locate --gone tip || return 1
+    ix=$((ix + iw / 2 + 12)) iy=$((iy + ih / 2 + 12))
+    shot "$1" "$x" "$y" $(((ix > x + w ? ix : x + w) - x)) $(((iy > y + h ? iy : y + h) - y)) 16
 }
 
-# desktop_shot OUT.png X Y W H [MARGIN]: part of the screen, as seen.
-desktop_shot() {
-    local out=$1 x=$2 y=$3 w=$4 h=$5 m=${6:-8}
-    x=$((x > m ? x - m : 0)) y=$((y > m ? y - m : 0))
-    mkdir -p "$(dirname "$out")"
-    import -window root -crop "$((w + 2 * m))x$((h + 2 * m))+$x+$y" +repage "$out"
+# Exit from the menu; the harness's report says whether the program ended
+# with 0 and every byte it wrote is back.
+exit_and_check() {
+    pick 2 && wait_for "the program to end" ended || return 1
+    cat "$tmp/report.txt" >&2 2>/dev/null
+    [ -e "$tmp/pass" ]
 }
 
-# Ends once the harness has written its status: prints its output.
-desktop_finish() {
-    local tag=${1:-first}
-    desktop_wait "$DESKTOP_TIMEOUT" "the program to end" test -s "$DESKTOP_TMP/$tag.rc" || return 1
-    cat "$DESKTOP_TMP/$tag.out"
-}
+cmd_screenshot_menu() { shot_menu "$1" && echo "$1" && exit_and_check; }
 
-# desktop_check OUTPUT: exit 0, no failed step or exception, and every
-# register the program wrote back at its byte from before the start, as the
-# harness lists them once the program has ended.
-desktop_check() {
-    printf '%s\n' "$1" | awk '
-        { sub(/\r$/, "") }
-        $1 == "register" { n++; if ($5 != $7) bad = bad "\n  " $2 " " $3 " ends at " $7 " instead of " $5 }
-        $1 == "exit" { code = $2 }
-        $1 == "exception" || $1 == "failed:" { bad = bad "\n  " $0 }
-        END {
-            if (code != "0") bad = bad "\n  exit code " (code == "" ? "missing" : code)
-            if (bad != "") { print "desktop: check failed:" bad > "/dev/stderr"; exit 1 }
-            printf "desktop: exit 0, %d registers written, all put back\n", n > "/dev/stderr"
-        }'
-}
-
-desktop_stop() {
-    # Only the desktop's own server: never one that others share.
-    [ "${WINEPREFIX:-}" = "$DESKTOP_PREFIX" ] && { wineserver -k 2>/dev/null || true; }
-    [ -n "$DESKTOP_EXPLORER_PID" ] && wait "$DESKTOP_EXPLORER_PID" 2>/dev/null
-    if [ -n "$DESKTOP_XVFB_PID" ]; then
-        kill "$DESKTOP_XVFB_PID" 2>/dev/null
-        wait "$DESKTOP_XVFB_PID" 2>/dev/null
-    fi
-    [ -n "$DESKTOP_TMP" ] && rm -rf "$DESKTOP_TMP"
-    DESKTOP_XVFB_PID="" DESKTOP_EXPLORER_PID="" DESKTOP_TMP=""
-}
-
-# The working directory with kvtl.cfg.
-desktop_workdir() {
-    local dir=$DESKTOP_TMP/${1:-work}
-    mkdir -p "$dir"
-    if [ -n "${KVTL_CFG:-}" ]; then
-        cp "$KVTL_CFG" "$dir/kvtl.cfg"
-    else
-        printf '41,5A,7,1\r\n60,80,7\r\n' >"$dir/kvtl.cfg"
-    fi
-    echo "$dir"
-}
-
-desktop_start() {
-    desktop_prepare && desktop_x "$1" || return 1
-    desktop_launch "$(desktop_workdir)" &&
-        desktop_wait "$DESKTOP_TIMEOUT" "the Wine desktop" desktop_origin >/dev/null
-}
-
-# The tray with its menu open: menu and icon together.
-_desktop_shot_menu() {
-    local id x y w h ix iy
-    read -r id x y w h < <(desktop_open_menu) || return 1
-    read -r ix iy < <(desktop_tray_icon) || return 1
-    local right=$((ix + 12 > x + w ? ix + 12 : x + w)) bottom=$((iy + 12 > y + h ? iy + 12 : y + h))
-    desktop_shot "$1" "$x" "$y" $((right - x)) $((bottom - y)) 16
-}
-
-_desktop_exit_and_check() {
-    desktop_pick 2 || return 1
-    local out
-    out=$(desktop_finish first) || return 1
-    [ -n "${DESKTOP_VERBOSE:-}" ] && printf '%s\n' "$out" >&2
-    desktop_check "$out"
-}
-
-desktop_cmd_screenshot_menu() {
-    _desktop_shot_menu "$1" && echo "$1" && _desktop_exit_and_check
-}
-
-desktop_cmd_test() {
+cmd_test() {
     local t0=$SECONDS
-    if ! { desktop_open_menu >/dev/null && _desktop_exit_and_check; }; then
-        # What the screen showed when it went wrong.
-        if [ -n "${DESKTOP_FAIL_SHOT:-}" ]; then
-            import -window root "$DESKTOP_FAIL_SHOT" && desktop_log "screen: $DESKTOP_FAIL_SHOT"
-        fi
-        [ -s "$DESKTOP_TMP/first.out" ] && sed 's/^/  /' "$DESKTOP_TMP/first.out" >&2
-        return 1
-    fi
-    desktop_log "tray click to exit checked in $((SECONDS - t0)) s"
+    open_menu >/dev/null && exit_and_check && log "tray click to exit checked in $((SECONDS - t0)) s" &&
+        return 0
+    # What the screen showed when it went wrong, and what the harness saw.
+    [ -z "${DESKTOP_FAIL_SHOT:-}" ] || { import -window root "$DESKTOP_FAIL_SHOT" && log "screen: $DESKTOP_FAIL_SHOT"; }
+    sed 's/^/  /' "$tmp/harness.out" >&2 2>/dev/null
+    return 1
 }
 
-desktop_cmd_screenshots() {
-    local dir=$1 id x y w h
-    _desktop_shot_menu "$dir/tray-menu.png" || return 1
-    # About box: first item; Enter closes it.
-    desktop_pick 1 || return 1
-    read -r id x y w h < <(desktop_window "Version") || return 1
-    desktop_shot "$dir/about-box.png" "$x" "$y" "$w" "$h"
-    xdotool mousemove $((x + w / 2)) $((y + 8)) click 1 key Return
-    desktop_wait "$DESKTOP_TIMEOUT" "the About box to close" _desktop_no_window "Version" || return 1
+cmd_screenshots() {
+    local dir=$1 x y w h
+    shot_menu "$dir/tray-menu.png" || return 1
+    # The About box: the first item; Enter closes it.
+    pick 1 || return 1
+    read -r x y w h < <(locate Version) || return 1
+    shot "$dir/about-box.png" "$x" "$y" "$w" "$h"
+    xdotool mousemove --window "$desktop" $((x + w / 2)) $((y + 8)) click 1 key Return
+    locate --gone Version || return 1
     # A second copy on the same desktop: it warns and ends without touching
-    # a port.
-    local second
-    second=$(desktop_workdir second)
-    wine "$DESKTOP_BUILD/tools/harness/harness.exe" --cwd "$second" \
-        --timeout $((DESKTOP_TIMEOUT * 1000)) --drive "exit" "$DESKTOP_BUILD/shell/sorvenka.exe" \
-        </dev/null >"$DESKTOP_TMP/second.out" 2>&1 &
+    # a port (an empty trace).
+    workdir second
+    in_prefix wine "$build/tools/harness/harness.exe" --cwd "$tmp/second" --drive exit \
+        --timeout $((timeout * 1000)) --trace-out "$tmp/second.trace" "$build/shell/sorvenka.exe" \
+        </dev/null >"$tmp/second.out" 2>&1 &
     local pid=$!
-    read -r id x y w h < <(desktop_window "CAUTION") || return 1
-    desktop_shot "$dir/second-copy.png" "$x" "$y" "$w" "$h"
-    xdotool mousemove $((x + w / 2)) $((y + 8)) click 1 key Return
-    wait "$pid"
-    if ! grep -q '^exit 0' "$DESKTOP_TMP/second.out" ||
-        grep -qE '^(in|out)' "$DESKTOP_TMP/second.out"; then
-        desktop_log "second copy: $(cat "$DESKTOP_TMP/second.out")"
+    read -r x y w h < <(locate CAUTION) || return 1
+    shot "$dir/second-copy.png" "$x" "$y" "$w" "$h"
+    xdotool mousemove --window "$desktop" $((x + w / 2)) $((y + 8)) click 1 key Return
+    if ! wait "$pid" || [ -s "$tmp/second.trace" ]; then
+        log "second copy: $(cat "$tmp/second.out" "$tmp/second.trace")"
         return 1
     fi
-    desktop_open_menu >/dev/null && _desktop_exit_and_check && ls "$dir"/*.png
+    open_menu >/dev/null && exit_and_check && ls "$dir"/*.png
 }
 
-if [ "${BASH_SOURCE[0]}" = "$0" ]; then
-    set -o pipefail
-    display=private
-    while [ $# -gt 0 ]; do
-        case "$1" in
-        --display) display=$2; shift 2 ;;
-        --build) DESKTOP_BUILD=$(cd "$2" && pwd); shift 2 ;;
-        *) break ;;
-        esac
-    done
-    cmd=${1:-}
-    shift || true
-    case "$cmd" in
-    screenshot-menu | screenshots | test) ;;
-    *) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+stop() {
+    in_prefix wineserver -k 2>/dev/null
+    [ -z "$explorer" ] || wait "$explorer"
+    [ -z "$xvfb" ] || { kill "$xvfb" && wait "$xvfb"; } 2>/dev/null
+    rm -rf "$tmp"
+}
+
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --display) display=$2 && shift 2 ;;
+    --build) build=$(cd "$2" && pwd) && shift 2 ;;
+    *) break ;;
     esac
-    for f in tools/harness/harness.exe shell/sorvenka.exe; do
-        [ -f "$DESKTOP_BUILD/$f" ] || { desktop_log "no $DESKTOP_BUILD/$f"; exit 2; }
-    done
-    trap desktop_stop EXIT
-    desktop_start "$display" || exit 1
-    "desktop_cmd_${cmd//-/_}" "$@"
-fi
+done
+cmd=${1:-}
+case "$cmd" in
+screenshot-menu | screenshots | test) shift ;;
+*) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
+esac
+for f in tools/harness/harness.exe tools/harness/locate.exe shell/sorvenka.exe; do
+    [ -f "$build/$f" ] || { log "no $build/$f" && exit 2; }
+done
+[ -f "$prefix/.sorvenka-desktop" ] || { log "no desktop prefix at $prefix: run scripts/setup.sh" && exit 2; }
+trap stop EXIT
+start_x && launch || exit 1
+"cmd_${cmd//-/_}" "$@"

@@ -5,19 +5,21 @@
 #
 #   desktop_test.sh BUILD_DIR
 #
-# Exit 77 (skipped) when the X tools are not installed; scripts/deps.sh
-# installs them with Wine.
+# Exit 77 (skipped) when the X tools are not installed; scripts/setup.sh
+# installs them with Wine and makes the test's Wine prefix.
 build=${1:?usage: desktop_test.sh BUILD_DIR}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
-for tool in Xvfb xdotool xwininfo xdpyinfo import convert; do
+for tool in Xvfb xdotool xdpyinfo import; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 
 # A prefix of this build's own: the test must not wait for another one.
 export SORVENKA_DESKTOP_PREFIX=${SORVENKA_DESKTOP_PREFIX:-$build/desktop-prefix}
+[ -f "$SORVENKA_DESKTOP_PREFIX/.sorvenka-desktop" ] ||
+    "$root/scripts/setup.sh" --desktop-prefix "$SORVENKA_DESKTOP_PREFIX" || exit 1
 # Each wait bounded so that all of them together stay under the ctest limit.
-export DESKTOP_TIMEOUT=60 DESKTOP_VERBOSE=1 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
+export DESKTOP_TIMEOUT=60 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
 t0=$SECONDS
 "$root/tools/desktop.sh" --display private --build "$build" test
 status=$?

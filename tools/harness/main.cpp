@@ -3,7 +3,7 @@
 //
 //   harness.exe [--machine LSPCI_DUMP] [--cwd DIR] [--trace-out FILE]
 //               [--class NAME] [--timeout MS] [--exit-after-start]
-//               [--drive "cmd;cmd;..."] PROGRAM.exe
+//               [--report FILE] [--drive "cmd;cmd;..."] PROGRAM.exe
 //
 // Commands (numbers in C notation, 0x for hex):
 //   window              wait for the main window (of class --class)
@@ -23,10 +23,11 @@
 //   dclose              post WM_CLOSE to the dialog
 //   gone CAPTION        wait until no window has that caption
 //   peek BB:DD.F REG    print a byte of the virtual chipset
-//   applied             print every byte written so far through the data
+//   applied [FILE]      print every byte written so far through the data
 //                       ports with the byte read from it just before (one
 //                       line of a settings pass each) and the byte now:
-//                       "applied 00:07.1 48 wrote 03 before 05 now 03"
+//                       "applied 00:07.1 48 wrote 03 before 05 now 03";
+//                       with FILE, write them there as a table for people
 //   registers           print every register written so far through the data
 //                       ports, in order of first write, with its byte before
 //                       the program started and now:
@@ -36,6 +37,11 @@
 //   exit                wait for the program to end
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
 // "exit CODE". Returns 0, or 1 when a step failed or timed out.
+//
+// --report FILE: once the program has ended, FILE gets for people each
+// register it wrote with its byte from before the start and now, its exit
+// code and what went wrong; the status is then 0 only when every byte is
+// back, the program exited with 0 and every step completed.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +51,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "report.h"
 
 namespace
 {
@@ -76,70 +83,11 @@ unsigned long number(const std::string &s)
     return std::strtoul(s.c_str(), nullptr, 0);
 }
 
-// Registers the trace has written through CONFIG_DATA, each once, in the
-// order of their first write.
-std::vector<sim::Target> written_registers(const std::vector<sim::PortOp> &trace)
-{
-    std::vector<sim::Target> written;
-    std::uint32_t address = 0;
-    for (const auto &op : trace) {
-        if (op.dir != sim::PortOp::Out)
-            continue;
-        if (op.port == 0xCF8 && op.width == 4) {
-            address = op.value;
-            continue;
-        }
-        if (op.width != 1 || op.port < 0xCFC || op.port > 0xCFF)
-            continue;
-        sim::Target t = sim::decode(address, op.port);
-        bool seen = false;
-        for (const auto &w : written)
-            seen = seen || (w.bdf == t.bdf && w.reg == t.reg);
-        if (t.enabled && !seen)
-            written.push_back(t);
-    }
-    return written;
-}
-
-struct Applied {
-    sim::Target at;
-    std::uint8_t wrote, before;
-};
-
-// Writes through CONFIG_DATA that follow a read of the same register: the
-// read-then-write of each applied settings line, in order.
-std::vector<Applied> applied_writes(const std::vector<sim::PortOp> &trace)
-{
-    std::vector<Applied> applied;
-    std::uint32_t address = 0;
-    bool read = false;
-    sim::Target last{};
-    std::uint8_t before = 0;
-    for (const auto &op : trace) {
-        if (op.port == 0xCF8 && op.width == 4 && op.dir == sim::PortOp::Out) {
-            address = op.value;
-            continue;
-        }
-        if (op.width != 1 || op.port < 0xCFC || op.port > 0xCFF)
-            continue;
-        sim::Target t = sim::decode(address, op.port);
-        if (op.dir == sim::PortOp::In) {
-            read = true;
-            last = t;
-            before = static_cast<std::uint8_t>(op.value);
-            continue;
-        }
-        if (read && t.enabled && t.bdf == last.bdf && t.reg == last.reg)
-            applied.push_back({t, static_cast<std::uint8_t>(op.value), before});
-        read = false;
-    }
-    return applied;
-}
-
 int usage()
 {
     std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
-                         "[--class NAME] [--timeout MS] [--exit-after-start] [--drive CMDS] "
+                         "[--class NAME] [--timeout MS] [--exit-after-start] [--report FILE] "
+                         "[--drive CMDS] "
                          "PROGRAM.exe\n");
     return 1;
 }
@@ -148,7 +96,8 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    std::string machine_file, cwd, trace_out, drive, program;
+    std::string machine_file, cwd, trace_out, drive, program, report_file, failed_step;
+    bool exit_chosen = false;
     std::string cls = "Korvane Traskell";
     DWORD timeout = 20000;
     bool exit_after_start = false;
@@ -165,6 +114,8 @@ int main(int argc, char **argv)
             cls = value();
         else if (a == "--timeout")
             timeout = number(value());
+        else if (a == "--report")
+            report_file = value();
         else if (a == "--drive")
             drive = value();
         else if (a == "--exit-after-start")
@@ -179,7 +130,7 @@ int main(int argc, char **argv)
 
     sim::Chipset machine = sim::default_machine();
     if (!machine_file.empty()) {
-        std::ifstream in(machine_file, std::ios::binary);
+        std::ifstream in(harness::windows_path(machine_file), std::ios::binary);
         std::stringstream text;
         text << in.rdbuf();
         std::string error;
@@ -224,6 +175,7 @@ int main(int argc, char **argv)
             }
         } else if (c == "cmd") {
             ok = need_main() && harness::post_command(main_window, number(arg));
+            exit_chosen = exit_chosen || (ok && number(arg) == 40002);
         } else if (c == "tray") {
             ok = need_main() && harness::post_tray(main_window, 0x8064, number(arg));
         } else if (c == "close") {
@@ -268,12 +220,19 @@ int main(int argc, char **argv)
             std::printf("peek %s %02x = %02x\n", words[1].c_str(), reg,
                         session.peek({bus, dev, fn}, reg));
         } else if (c == "applied") {
-            for (const auto &a : applied_writes(session.trace()))
+            std::vector<report::AppliedLine> lines;
+            for (const auto &a : report::applied_writes(session.trace()))
+                lines.push_back({a, session.peek(a.at.bdf, a.at.reg)});
+            if (!arg.empty()) {
+                ok = report::write_file(arg, report::applied_table(lines));
+                lines.clear();
+            }
+            for (const auto &l : lines)
                 std::printf("applied %s %02x wrote %02x before %02x now %02x\n",
-                            sim::format(a.at.bdf).c_str(), a.at.reg, a.wrote, a.before,
-                            session.peek(a.at.bdf, a.at.reg));
+                            sim::format(l.write.at.bdf).c_str(), l.write.at.reg, l.write.wrote,
+                            l.write.before, l.now);
         } else if (c == "registers") {
-            for (const auto &t : written_registers(session.trace()))
+            for (const auto &t : report::written_registers(session.trace()))
                 std::printf("register %s %02x start %02x now %02x\n", sim::format(t.bdf).c_str(),
                             t.reg, machine.peek(t.bdf, t.reg), session.peek(t.bdf, t.reg));
         } else if (c == "cputime") {
@@ -293,6 +252,7 @@ int main(int argc, char **argv)
         }
         if (!ok) {
             std::printf("failed: %s\n", step.c_str());
+            failed_step = step;
             break;
         }
     }
@@ -316,5 +276,12 @@ int main(int argc, char **argv)
                     e.first_chance ? "" : " (last chance)");
     if (session.exited())
         std::printf("exit %ld\n", static_cast<long>(code));
+    if (!report_file.empty()) {
+        bool all_well = false;
+        std::string text = report::restore_report(
+            report::outcome(session, machine, program, failed_step, exit_chosen, timeout),
+            &all_well);
+        return report::write_file(report_file, text) && all_well ? 0 : 1;
+    }
     return ok ? 0 : 1;
 }
