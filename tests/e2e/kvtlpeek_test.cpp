@@ -404,11 +404,11 @@ std::string random_file(std::mt19937 &rng)
     for (int i = 0; i < lines; i++) {
         char line[64];
         unsigned kind = pick(12);
-        if (kind == 1) {
+        if (kind == 3) {
             s += pick(2) ? "; remark" : ",,";
         } else {
             std::array<unsigned, 3> at;
-            if (kind == 0 && !earlier.empty()) { // a register named again
+            if (kind <= 2 && !earlier.empty()) { // a register named again
                 at = earlier[pick(static_cast<unsigned>(earlier.size()))];
             } else {
                 unsigned dev = devices[pick(sizeof devices / sizeof devices[0])];
@@ -454,6 +454,9 @@ std::vector<PreviewFile> preview_files()
     std::vector<PreviewFile> files;
     for (const char *example : {"piix4-udma33", "440bx-umb-d000", "440bx-piix4-combined"})
         files.push_back({example, read_file(std::string(EXAMPLES_DIR) + "/" + example + ".cfg")});
+    // A later line sees what the earlier one would have left, at the same
+    // register reached by another spelling too; not where nothing answers.
+    files.push_back({"shadow", "4A,22,7,1\n4a,33,7,1\n14A,44,7\n50,0C,7,2\n50,0D,7,2\n"});
     int n = 0;
     for (const std::string &content : sharp_edge_files())
         files.push_back({"sharp edge " + std::to_string(n++), content});
@@ -501,16 +504,19 @@ TEST(KvtlpeekPreview, RandomFilesGiveKvtlchecksBytes)
     const sim::Chipset machine = sim::default_machine();
     const unsigned seed = 20261208;
     std::mt19937 rng(seed);
-    int done = 0;
-    while (done < 12) {
+    int done = 0, set_aside = 0;
+    while (done < 40) {
         std::string content = random_file(rng);
-        if (!preview_can_know(kvtlcheck_report(content, machine)))
+        if (!preview_can_know(kvtlcheck_report(content, machine))) {
+            set_aside++;
             continue;
+        }
         expect_preview_as_kvtlcheck(
             {"random file " + std::to_string(done) + " of seed " + std::to_string(seed), content},
             machine);
         done++;
     }
+    std::printf("[ figures  ] %d random files compared, %d set aside\n", done, set_aside);
 }
 
 } // namespace
