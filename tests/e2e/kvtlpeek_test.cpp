@@ -457,6 +457,7 @@ std::vector<PreviewFile> preview_files()
     // A later line sees what the earlier one would have left, at the same
     // register reached by another spelling too; not where nothing answers.
     files.push_back({"shadow", "4A,22,7,1\n4a,33,7,1\n14A,44,7\n50,0C,7,2\n50,0D,7,2\n"});
+    files.push_back({"a part that answers on every function number", "3C,05,B,3\n"});
     int n = 0;
     for (const std::string &content : sharp_edge_files())
         files.push_back({"sharp edge " + std::to_string(n++), content});
