@@ -40,12 +40,29 @@ static void show_register(std::uint32_t address, std::uint16_t port)
                (address >> 8) & 7, (address & 0xFC) | (port & 3u));
 }
 
-// A function answers at the address when its vendor ID is not FFFF; a
-// write where none answers goes nowhere, and so stays out of the shadow.
+// Dword `reg` of the function the address selects.
+static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
+{
+    hw_out32(CONFIG_ADDRESS, (address & 0x80FFFF00u) | reg);
+    return hw_in32(CONFIG_DATA);
+}
+
+// A function answers at the address when its vendor ID is not FFFF.
 static bool function_answers(std::uint32_t address)
 {
-    hw_out32(CONFIG_ADDRESS, address & 0x80FFFF00u);
-    return (hw_in32(CONFIG_DATA) & 0xFFFF) != 0xFFFF;
+    return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
+}
+
+// Bytes the PCI specification makes read-only in every function: IDs,
+// status, revision, class, header type, capability pointer, interrupt pin,
+// and the subsystem IDs of an ordinary (header type 0) function. A write
+// leaves them as they are. Other read-only bits are the chipset's own: only
+// a write would show them.
+static bool read_only_by_specification(std::uint32_t address, unsigned reg)
+{
+    if (reg <= 0x03 || (reg >= 0x06 && reg <= 0x0B) || reg == 0x0E || reg == 0x34 || reg == 0x3D)
+        return true;
+    return reg >= 0x2C && reg <= 0x2F && !((function_dword(address, 0x0C) >> 16) & 0x7F);
 }
 
 // ---- the engine's port seam --------------------------------------------
@@ -75,8 +92,10 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         out_text("\r\n");
         return;
     }
+    // What the write would leave: nothing where no function answers, the
+    // byte as it is where the specification makes it read-only.
     std::uint32_t key = shadow_key(port);
-    if (!function_answers(g_address))
+    if (!function_answers(g_address) || read_only_by_specification(g_address, key & 0xFF))
         return;
     int i = shadow_find(key);
     if (i < 0) {
