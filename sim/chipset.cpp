@@ -142,11 +142,11 @@ void Chipset::set_writable(Bdf at, unsigned reg, std::uint8_t mask)
         f->writable[reg & 0xFF] = mask;
 }
 
-void Chipset::answer_every_function(Bdf fn0)
+void Chipset::answer_every_function(Bdf fn0, bool on)
 {
     auto f = functions_.find(fn0);
     if (f != functions_.end() && fn0.fn == 0)
-        f->second.every_function = true;
+        f->second.every_function = on;
 }
 
 const Function *Chipset::function(Bdf at) const

@@ -88,8 +88,9 @@ public:
     // message, on text that is not such a dump.
     bool load_lspci(const std::string &text, std::string *error);
 
-    // Makes the device of function `fn0` answer on every function number.
-    void answer_every_function(Bdf fn0);
+    // Makes the device of function `fn0` answer on every function number
+    // (or, with `on` false, on its own functions only again).
+    void answer_every_function(Bdf fn0, bool on = true);
     // A host bridge without Configuration Mechanism #1: 0xCF8 is no
     // register (reads FFFFFFFF) and no configuration cycle ever happens.
     void set_mechanism1(bool on) { mechanism1_ = on; }
