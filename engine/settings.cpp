@@ -50,7 +50,7 @@ static int refill(SettingsReader *r)
 // failed read (which the next call tries again).
 static int next_byte(SettingsReader *r)
 {
-    if (r->failed) {  // the read after a CR failed: end this piece
+    if (r->failed) { // the read after a CR failed: end this piece
         r->failed = false;
         return END;
     }
@@ -123,20 +123,29 @@ bool settings_apply_piece(const char *line)
     return true;
 }
 
-void load_settings(const char *file_name)
+bool run_settings(const char *file_name, SettingsPieceProc proc)
 {
     g_journal.count = 0;
     file_handle file = file_open_read(file_name);
     if (!file)
-        return;
+        return false;
 
     SettingsReader reader;
     reader_start(&reader, file);
     char line[LINE_BUFFER_SIZE];
-    while (reader_next_piece(&reader, line) > 0) {
-        settings_apply_piece(line);
+    int count;
+    while ((count = reader_next_piece(&reader, line)) > 0) {
+        bool applied = settings_apply_piece(line);
+        if (proc)
+            proc(line, count, applied);
         if (g_journal.count >= MAX_JOURNAL_ENTRIES)
             break;
     }
     file_close(file);
+    return true;
+}
+
+void load_settings(const char *file_name)
+{
+    run_settings(file_name, nullptr);
 }

@@ -42,3 +42,11 @@ bool settings_apply_piece(const char *line);
 // until the input ends or MAX_JOURNAL_ENTRIES lines are applied. A file that
 // cannot be opened applies nothing.
 void load_settings(const char *file_name);
+
+// Told of each piece the pass reads: its `count` bytes (NUL bytes included)
+// and whether it was applied, in which case its journal entry is the last.
+typedef void (*SettingsPieceProc)(const char *piece, int count, bool applied);
+
+// load_settings with a watcher (null for none). False when the file cannot
+// be opened.
+bool run_settings(const char *file_name, SettingsPieceProc proc);

@@ -138,9 +138,29 @@ void Chipset::add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, s
 
 void Chipset::set_writable(Bdf at, unsigned reg, std::uint8_t mask)
 {
+    if (Function *f = find(at))
+        f->writable[reg & 0xFF] = mask;
+}
+
+void Chipset::answer_every_function(Bdf fn0, bool on)
+{
+    auto f = functions_.find(fn0);
+    if (f != functions_.end() && fn0.fn == 0)
+        f->second.every_function = on;
+}
+
+const Function *Chipset::function(Bdf at) const
+{
     auto f = functions_.find(at);
     if (f != functions_.end())
-        f->second.writable[reg & 0xFF] = mask;
+        return &f->second;
+    f = functions_.find(Bdf{at.bus, at.dev, 0});
+    return f != functions_.end() && f->second.every_function ? &f->second : nullptr;
+}
+
+Function *Chipset::find(Bdf at)
+{
+    return const_cast<Function *>(static_cast<const Chipset *>(this)->function(at));
 }
 
 bool Chipset::load_lspci(const std::string &text, std::string *error)
@@ -207,20 +227,19 @@ bool Chipset::load_lspci(const std::string &text, std::string *error)
 
 bool Chipset::present(Bdf at) const
 {
-    return functions_.count(at) != 0;
+    return function(at) != nullptr;
 }
 
 std::uint8_t Chipset::peek(Bdf at, unsigned reg) const
 {
-    auto f = functions_.find(at);
-    return f == functions_.end() ? 0xFF : f->second.bytes[reg & 0xFF];
+    const Function *f = function(at);
+    return f ? f->bytes[reg & 0xFF] : 0xFF;
 }
 
 void Chipset::poke(Bdf at, unsigned reg, std::uint8_t value)
 {
-    auto f = functions_.find(at);
-    if (f != functions_.end())
-        f->second.bytes[reg & 0xFF] = value;
+    if (Function *f = find(at))
+        f->bytes[reg & 0xFF] = value;
 }
 
 std::uint8_t Chipset::config_read(unsigned lane)
@@ -234,11 +253,11 @@ std::uint8_t Chipset::config_read(unsigned lane)
 void Chipset::config_write(unsigned lane, std::uint8_t value)
 {
     Target t = decode(address_, static_cast<std::uint16_t>(CONFIG_DATA + lane));
-    auto f = functions_.find(t.bdf);
-    if (!t.enabled || f == functions_.end())
+    Function *f = find(t.bdf);
+    if (!t.enabled || !f)
         return;
-    std::uint8_t &b = f->second.bytes[t.reg];
-    std::uint8_t mask = f->second.writable[t.reg];
+    std::uint8_t &b = f->bytes[t.reg];
+    std::uint8_t mask = f->writable[t.reg];
     b = static_cast<std::uint8_t>((b & ~mask) | (value & mask));
 }
 
@@ -246,12 +265,12 @@ std::uint32_t Chipset::io_read(std::uint16_t port, unsigned width)
 {
     std::uint32_t value = 0;
     if (port == CONFIG_ADDRESS && width == 4) {
-        value = address_;
+        value = mechanism1_ ? address_ : 0xFFFFFFFFu;
     } else {
         for (unsigned i = 0; i < width; i++) {
             unsigned p = port + i;
             std::uint8_t b = 0xFF;
-            if (p >= CONFIG_DATA && p <= CONFIG_DATA + 3u)
+            if (mechanism1_ && p >= CONFIG_DATA && p <= CONFIG_DATA + 3u)
                 b = config_read(p - CONFIG_DATA);
             value |= static_cast<std::uint32_t>(b) << (8 * i);
         }
@@ -265,6 +284,8 @@ void Chipset::io_write(std::uint16_t port, unsigned width, std::uint32_t value)
     if (width < 4)
         value &= (1u << (8 * width)) - 1;
     trace_.push_back({PortOp::Out, static_cast<std::uint8_t>(width), port, value});
+    if (!mechanism1_)
+        return;
     // Only a full 32-bit write to 0xCF8 reaches CONFIG_ADDRESS; narrower ones
     // are ordinary I/O cycles that nothing here decodes.
     if (port == CONFIG_ADDRESS && width == 4) {
@@ -276,6 +297,52 @@ void Chipset::io_write(std::uint16_t port, unsigned width, std::uint32_t value)
         if (p >= CONFIG_DATA && p <= CONFIG_DATA + 3u)
             config_write(p - CONFIG_DATA, static_cast<std::uint8_t>(value >> (8 * i)));
     }
+}
+
+// Cards in the PCI slots: what a bus scan must handle beyond the chipset.
+static void add_late_devices(Chipset &c)
+{
+    // A Realtek RTL8029 (NE2000) card, single-function: like many early
+    // parts it ignores the function number and answers on all eight.
+    Space ne2k = header(0x10EC, 0x8029, 0x0003, 0x0200, 0x00, 0x020000, 0x00);
+    put32(ne2k, 0x10, 0x0000E401);
+    put32(ne2k, 0x2C, 0x802910EC);
+    ne2k[0x3C] = 0x0A;
+    ne2k[0x3D] = 0x01;
+    c.add_function({0, 0x0B, 0}, ne2k, "Ethernet controller: Realtek RTL-8029(AS)");
+    c.answer_every_function({0, 0x0B, 0});
+
+    // A DEC 21152 PCI-to-PCI bridge to bus 2, for a riser with more slots.
+    Space p2p = header(0x1011, 0x0024, 0x0107, 0x0280, 0x03, 0x060400, 0x01);
+    p2p[0x0C] = 0x08;
+    p2p[0x0D] = 0x20;
+    p2p[0x18] = 0x00; // primary bus
+    p2p[0x19] = 0x02; // secondary bus
+    p2p[0x1A] = 0x02; // subordinate bus
+    p2p[0x1B] = 0x20;
+    p2p[0x1C] = 0xD1; // I/O base and limit: D000-DFFF
+    p2p[0x1D] = 0xD1;
+    put16(p2p, 0x20, 0xE200);
+    put16(p2p, 0x22, 0xE2F0);
+    put16(p2p, 0x24, 0xFFF0); // no prefetchable window
+    put16(p2p, 0x26, 0x0000);
+    p2p[0x3E] = 0x03;
+    c.add_function({0, 0x0C, 0}, p2p, "PCI bridge: DEC DECchip 21152 (rev 03)");
+
+    // A 3Com 3C905B behind it.
+    Space nic = header(0x10B7, 0x9055, 0x0007, 0x0210, 0x30, 0x020000, 0x00);
+    put32(nic, 0x10, 0x0000D001);
+    put32(nic, 0x14, 0xE2000000);
+    put32(nic, 0x2C, 0x905510B7);
+    nic[0x34] = 0xDC;
+    nic[0x3C] = 0x09;
+    nic[0x3D] = 0x01;
+    nic[0x3E] = 0x0A;
+    nic[0x3F] = 0x0A;
+    nic[0xDC] = 0x01; // power management capability
+    nic[0xDE] = 0x02;
+    nic[0xDF] = 0xFE;
+    c.add_function({2, 4, 0}, nic, "Ethernet controller: 3Com 3c905B 100BaseTX (rev 30)");
 }
 
 Chipset default_machine()
@@ -345,6 +412,7 @@ Chipset default_machine()
     put32(vga, 0x40, 0x41044121); // option register
     c.add_function({1, 0, 0}, vga, "VGA compatible controller: Matrox G200 AGP (rev 03)");
 
+    add_late_devices(c);
     return c;
 }
 

@@ -68,6 +68,9 @@ struct Function {
     std::string name; // free text, e.g. from an lspci header line
     std::array<std::uint8_t, 256> bytes;
     std::array<std::uint8_t, 256> writable; // per byte: bits that take a write
+    // An old single-function part that ignores the function number: it
+    // answers (as function 0) on all eight of its device.
+    bool every_function = false;
 };
 
 // Mask with the header's identity bytes read-only (IDs, revision, class,
@@ -85,6 +88,16 @@ public:
     // message, on text that is not such a dump.
     bool load_lspci(const std::string &text, std::string *error);
 
+    // Makes the device of function `fn0` answer on every function number
+    // (or, with `on` false, on its own functions only again).
+    void answer_every_function(Bdf fn0, bool on = true);
+    // A host bridge without Configuration Mechanism #1: 0xCF8 is no
+    // register (reads FFFFFFFF) and no configuration cycle ever happens.
+    void set_mechanism1(bool on) { mechanism1_ = on; }
+
+    // The function that answers at `at` (a part that ignores the function
+    // number answers everywhere as its function 0); null when none does.
+    const Function *function(Bdf at) const;
     bool present(Bdf at) const;
     std::uint8_t peek(Bdf at, unsigned reg) const; // 0xFF when absent
     void poke(Bdf at, unsigned reg, std::uint8_t value);
@@ -102,14 +115,18 @@ private:
     std::uint8_t config_read(unsigned lane);
     void config_write(unsigned lane, std::uint8_t value);
 
+    Function *find(Bdf at);
+
     std::map<Bdf, Function> functions_;
+    bool mechanism1_ = true;
     std::uint32_t address_ = 0;
     std::vector<PortOp> trace_;
 };
 
 // A Pentium II era board: 440BX host bridge 00:00.0, its AGP bridge 00:01.0,
-// PIIX4 ISA bridge 00:07.0 and IDE 00:07.1 (00:07.2 absent), and an AGP
-// display adapter 01:00.0.
+// PIIX4 ISA bridge 00:07.0 and IDE 00:07.1 (00:07.2 absent), an AGP display
+// adapter 01:00.0, an NE2000 card 00:0b.0 that answers on every function
+// number, and a PCI-to-PCI bridge 00:0c.0 with a network card 02:04.0 behind it.
 Chipset default_machine();
 
 // The chipset that port_out32/port_in8/port_out8 of the host build reach.

@@ -262,3 +262,15 @@ TEST(KvtlcheckCrossCheck, AppliedLinesAreTheEnginePortTrace)
 }
 
 } // namespace
+
+// A part that ignores the function number holds one register under eight
+// addresses: the journal sees two registers, and its oldest-first restore
+// leaves the byte the first line wrote. The checker must say so.
+TEST(KvtlcheckRestore, APartAnsweringOnEveryFunctionNumberIsNotPutBack)
+{
+    kvtlcheck::Report r = check("3C,05,B,3\n3C,07,B,0\n");
+    ASSERT_EQ(r.applied.size(), 2u);
+    EXPECT_EQ(r.applied[0].name, r.applied[1].name) << "both reach the NE2000 card";
+    EXPECT_EQ(r.applied[1].before, 0x05);
+    EXPECT_FALSE(r.all_restored);
+}

@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Unpacks the release ZIP as a Windows user would and checks it: exactly
-sorvenka.exe, kvtl.cfg and readme.txt in one folder; kvtl.cfg and the read-me
+sorvenka.exe, kvtlpeek.exe, kvtl.cfg and readme.txt in one folder; kvtl.cfg and the read-me
 with CR LF line ends; the read-me in code page 932 with the text of
 dist/readme.txt. Then runs the packaged sorvenka.exe in that folder, with
 the packaged kvtl.cfg, under the harness on the virtual chipset: the settings
 must take effect, Exit from the menu must put every byte back, and the
-program must end with exit code 0."""
+program must end with exit code 0. The packaged kvtlpeek.exe previews the
+packaged kvtl.cfg there, touching no configuration byte."""
 
 import argparse
 import os
@@ -50,8 +51,9 @@ def main():
     top = os.path.splitext(os.path.basename(args.zip))[0]
     with zipfile.ZipFile(args.zip) as z:
         files = sorted(n for n in z.namelist() if not n.endswith("/"))
-        check(files == [top + "/kvtl.cfg", top + "/readme.txt", top + "/sorvenka.exe"],
-              "the ZIP holds one folder %s with the three files: %s" % (top, files))
+        check(files == [top + "/kvtl.cfg", top + "/kvtlpeek.exe", top + "/readme.txt",
+                        top + "/sorvenka.exe"],
+              "the ZIP holds one folder %s with the four files: %s" % (top, files))
         # Into the working folder, so that a failed run can be looked at.
         work = os.path.abspath("unpacked")
         shutil.rmtree(work, ignore_errors=True)
@@ -102,6 +104,21 @@ def main():
           "the packaged kvtl.cfg changed a register while the program ran: %s" % running)
     check(all(start == now for _, start, now in ended),
           "every register is back at its byte from before the start: %s" % ended)
+
+    # The preview: a row per line of the file, and no port write but the
+    # configuration addresses to 0xCF8.
+    peek = os.path.join(folder, "kvtlpeek.exe")
+    if check(os.path.isfile(peek), "kvtlpeek.exe is in the package"):
+        cmd = [args.wine, args.harness, "--cwd", folder, "--timeout", "60000",
+               "--args", "kvtl.cfg", peek]
+        p = subprocess.run(cmd, capture_output=True, timeout=240)
+        out = p.stdout.decode("ascii", "replace").replace("\r", "").splitlines()
+        print("\n".join(out))
+        check(p.returncode == 0 and "exit 0" in out, "kvtlpeek.exe kvtl.cfg ended with 0")
+        rows = [l for l in out if re.fullmatch(r"\s*\d+\s+00:07\.1\s+4[8a]\s+\S\S\s+\S\S", l)]
+        check(len(rows) == 2, "a row for each of the two lines of kvtl.cfg: %s" % rows)
+        writes = [l for l in out if l.startswith("out") and not l.startswith("out32 0cf8 ")]
+        check(writes == [], "no port write but addresses to 0xCF8: %s" % writes[:5])
 
     if failures:
         print("%d check(s) failed; unpacked in %s" % (len(failures), folder))

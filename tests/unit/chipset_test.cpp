@@ -27,7 +27,9 @@ TEST(Chipset, DecodesAddressAndByteLane)
         {"reserved bits 30-24 ignored", 0xFF003943, 0xCFF, 0xA3},
         {"bus 1 display adapter", 0x80010000, 0xCFC, 0x2B},
         {"absent 00:07.2", 0x80003A00, 0xCFC, 0xFF},
-        {"absent bus 2", 0x80020000, 0xCFC, 0xFF},
+        {"absent 02:00.0 behind the PCI bridge", 0x80020000, 0xCFC, 0xFF},
+        {"02:04.0 behind the PCI bridge", 0x80022000, 0xCFC, 0xB7},
+        {"absent bus 3", 0x80032000, 0xCFC, 0xFF},
         {"enable bit clear: no configuration cycle", 0x00000000, 0xCFC, 0xFF},
     };
     for (const Access &a : cases) {
@@ -52,6 +54,31 @@ TEST(Chipset, WritesHonourMasksAndPresence)
     EXPECT_EQ(c.peek({0, 7, 1}, 0x48), 0x0F);
     EXPECT_EQ(c.peek({0, 0, 0}, 0x50), 0x5A);
     EXPECT_FALSE(c.present({0, 7, 2}));
+}
+
+TEST(Chipset, APartThatIgnoresTheFunctionNumberAnswersOnAllEightAsOne)
+{
+    sim::Chipset c = sim::default_machine();
+    for (unsigned fn = 0; fn < 8; fn++) {
+        EXPECT_TRUE(c.present({0, 0x0B, fn})) << fn;
+        EXPECT_EQ(c.peek({0, 0x0B, fn}, 0x00), 0xEC) << fn;
+    }
+    EXPECT_EQ(c.functions().count(Bdf{0, 0x0B, 3}), 0u) << "listed once, as function 0";
+    c.io_write(0xCF8, 4, 0x80005B3C); // 00:0b.3 interrupt line
+    c.io_write(0xCFC, 1, 0x05);
+    EXPECT_EQ(c.peek({0, 0x0B, 0}, 0x3C), 0x05);
+    EXPECT_FALSE(c.present({0, 7, 2})) << "a multi-function part does not";
+}
+
+TEST(Chipset, WithoutMechanism1NothingAnswers)
+{
+    sim::Chipset c = sim::default_machine();
+    c.set_mechanism1(false);
+    c.io_write(0xCF8, 4, 0x80000000);
+    EXPECT_EQ(c.io_read(0xCF8, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(c.io_read(0xCFC, 4), 0xFFFFFFFFu);
+    c.io_write(0xCFC, 1, 0x00);
+    EXPECT_EQ(c.peek({0, 0, 0}, 0x00), 0x86);
 }
 
 TEST(Chipset, OnlyA32BitWriteLatchesTheAddressAndEveryOperationIsTraced)

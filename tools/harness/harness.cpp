@@ -71,6 +71,20 @@ Session::~Session()
         CloseHandle(started_);
 }
 
+void Session::set_output(std::string out_file, std::string err_file)
+{
+    out_file_ = windows_path(out_file);
+    err_file_ = windows_path(err_file);
+}
+
+// A new file the child inherits as a standard handle.
+static HANDLE inheritable_file(const std::string &path)
+{
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 bool Session::start(std::string *error)
 {
     started_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -98,13 +112,31 @@ void Session::loop()
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string cmdline = "\"" + program_ + "\"";
+    if (!arguments_.empty())
+        cmdline += " " + arguments_;
     std::vector<char> buf(cmdline.begin(), cmdline.end());
     buf.push_back('\0');
-    if (!CreateProcessA(program_.c_str(), buf.data(), nullptr, nullptr, FALSE,
-                        DEBUG_ONLY_THIS_PROCESS, nullptr,
-                        workdir_.empty() ? nullptr : workdir_.c_str(), &si, &pi)) {
+    const bool redirect = !out_file_.empty();
+    if (redirect) {
+        si.dwFlags |= STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = inheritable_file(out_file_);
+        si.hStdError = inheritable_file(err_file_);
+    }
+    BOOL created = CreateProcessA(program_.c_str(), buf.data(), nullptr, nullptr, redirect,
+                                  DEBUG_ONLY_THIS_PROCESS, nullptr,
+                                  workdir_.empty() ? nullptr : workdir_.c_str(), &si, &pi);
+    DWORD create_error = GetLastError();
+    if (redirect) {
+        // The child has its own copies now; the files end with it.
+        if (si.hStdOutput != INVALID_HANDLE_VALUE)
+            CloseHandle(si.hStdOutput);
+        if (si.hStdError != INVALID_HANDLE_VALUE)
+            CloseHandle(si.hStdError);
+    }
+    if (!created) {
         start_error_ =
-            "CreateProcessA(" + program_ + ") failed, error " + std::to_string(GetLastError());
+            "CreateProcessA(" + program_ + ") failed, error " + std::to_string(create_error);
         SetEvent(started_);
         return;
     }

@@ -59,6 +59,12 @@ public:
     // Whether the watched imports were found and redirected; else why not.
     bool watching(std::string *error) const;
 
+    // Before start(): what follows the program's name on its command line,
+    // and files (host or Windows form) that receive its standard output and
+    // standard error.
+    void set_arguments(std::string arguments) { arguments_ = std::move(arguments); }
+    void set_output(std::string out_file, std::string err_file);
+
     // Creates the process and waits until the debug loop has it.
     bool start(std::string *error);
 
@@ -122,7 +128,7 @@ private:
     bool redirected_ = false;
     std::string watch_error_;
 
-    std::string program_, workdir_;
+    std::string program_, workdir_, arguments_, out_file_, err_file_;
     sim::Chipset machine_;
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
     HANDLE loop_thread_ = nullptr;

@@ -3,7 +3,7 @@
 //
 //   harness.exe [--machine LSPCI_DUMP] [--cwd DIR] [--trace-out FILE]
 //               [--class NAME] [--timeout MS] [--exit-after-start]
-//               [--report FILE] [--drive "cmd;cmd;..."] PROGRAM.exe
+//               [--report FILE] [--drive "cmd;cmd;..."] [--args "ARGS"] PROGRAM.exe
 //
 // Commands (numbers in C notation, 0x for hex):
 //   window              wait for the main window (of class --class)
@@ -35,6 +35,7 @@
 //   cputime MS          wait MS milliseconds, print the CPU time the program
 //                       used in them
 //   exit                wait for the program to end
+// ARGS follow the program's name on its command line.
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
 // "exit CODE". Returns 0, or 1 when a step failed or timed out.
 //
@@ -87,8 +88,7 @@ int usage()
 {
     std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
                          "[--class NAME] [--timeout MS] [--exit-after-start] [--report FILE] "
-                         "[--drive CMDS] "
-                         "PROGRAM.exe\n");
+                         "[--drive CMDS] [--args ARGS] PROGRAM.exe\n");
     return 1;
 }
 
@@ -96,7 +96,7 @@ int usage()
 
 int main(int argc, char **argv)
 {
-    std::string machine_file, cwd, trace_out, drive, program, report_file, failed_step;
+    std::string machine_file, cwd, trace_out, drive, program, arguments, report_file, failed_step;
     bool exit_chosen = false;
     std::string cls = "Korvane Traskell";
     DWORD timeout = 20000;
@@ -118,6 +118,8 @@ int main(int argc, char **argv)
             report_file = value();
         else if (a == "--drive")
             drive = value();
+        else if (a == "--args")
+            arguments = value();
         else if (a == "--exit-after-start")
             exit_after_start = true;
         else if (!a.empty() && a[0] == '-')
@@ -143,6 +145,7 @@ int main(int argc, char **argv)
     }
 
     harness::Session session(program, cwd, machine);
+    session.set_arguments(arguments);
     std::string error;
     if (!session.start(&error)) {
         std::fprintf(stderr, "harness: %s\n", error.c_str());

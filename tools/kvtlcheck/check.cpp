@@ -369,7 +369,7 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
             a.offset = t.reg;
             a.present = machine.present(t.bdf);
             if (a.present)
-                a.name = machine.functions().at(t.bdf).name;
+                a.name = machine.function(t.bdf)->name;
             a.before = static_cast<std::uint8_t>(e.previous);
             a.written = static_cast<std::uint8_t>(chip.trace().back().value);
             a.after = chip.peek(t.bdf, t.reg);

@@ -1,0 +1,545 @@
+// kvtlpeek.exe, unmodified, under the harness on the virtual chipset, with
+// Wine reporting Windows 98 for that file name: the machine dump against the
+// chipset's own bytes, the preview against kvtlcheck on the same file and
+// machine, and no configuration write in any mode.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "e2e.h"
+#include "trace.h"
+
+namespace
+{
+
+const char *const PEEK_EXE = KVTLPEEK_EXE;
+// A timeout for a run that reads a whole machine through one debug
+// exception per port instruction, under qemu-user.
+const DWORD RUN_MS = 300000;
+
+std::string read_file(const std::string &path)
+{
+    std::string data;
+    FILE *f = std::fopen(harness::windows_path(path).c_str(), "rb");
+    if (!f)
+        return data;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.append(buf, n);
+    std::fclose(f);
+    return data;
+}
+
+void write_file(const std::string &path, const std::string &data)
+{
+    FILE *f = std::fopen(harness::windows_path(path).c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+}
+
+struct PeekRun {
+    DWORD code = 0xDEAD;
+    std::string out, err;
+    Trace trace;
+};
+
+// One run of kvtlpeek.exe ARGS in a fresh directory `name`; `cfg`, if
+// given, is kvtl.cfg there.
+PeekRun peek(const std::string &name, const std::string &args, const sim::Chipset &machine,
+             const std::optional<std::string> &cfg = std::nullopt)
+{
+    std::string dir = e2e::work_dir("kvtlpeek_" + name, nullptr);
+    if (cfg)
+        write_file(dir + "/kvtl.cfg", *cfg);
+    harness::Session s(PEEK_EXE, dir, machine);
+    s.set_arguments(args);
+    s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
+    PeekRun r;
+    std::string error;
+    EXPECT_TRUE(s.start(&error)) << error;
+    EXPECT_TRUE(s.wait_exit(RUN_MS, &r.code)) << name << ": did not end";
+    EXPECT_TRUE(s.unhandled().empty()) << name;
+    r.trace = s.trace();
+    r.out = read_file(dir + "/stdout.txt");
+    r.err = read_file(dir + "/stderr.txt");
+    return r;
+}
+
+// The promise of the tool: no write but a configuration address to 0xCF8,
+// and no read beyond the configuration ports.
+testing::AssertionResult read_only(const Trace &trace)
+{
+    for (const sim::PortOp &op : trace) {
+        bool ok = op.dir == sim::PortOp::Out ? op.port == 0xCF8 && op.width == 4
+                                             : (op.port == 0xCF8 && op.width == 4) ||
+                                                   (op.port >= 0xCFC && op.port <= 0xCFF);
+        if (!ok)
+            return testing::AssertionFailure() << "port operation " << sim::format(op);
+    }
+    return testing::AssertionSuccess();
+}
+
+std::string hex2(unsigned v)
+{
+    char s[8];
+    std::snprintf(s, sizeof s, "%02x", v & 0xFF);
+    return s;
+}
+
+// One function as "lspci -n -xxx" prints it, from the model's bytes.
+std::string lspci_block(const sim::Bdf &at, const std::array<std::uint8_t, 256> &b)
+{
+    std::string s = sim::format(at) + " " + hex2(b[0x0B]) + hex2(b[0x0A]) + ": " + hex2(b[1]) +
+                    hex2(b[0]) + ":" + hex2(b[3]) + hex2(b[2]);
+    if (b[0x08])
+        s += " (rev " + hex2(b[0x08]) + ")";
+    s += "\r\n";
+    for (unsigned row = 0; row < 256; row += 16) {
+        s += hex2(row) + ":";
+        for (unsigned i = 0; i < 16; i++)
+            s += " " + hex2(b[row + i]);
+        s += "\r\n";
+    }
+    return s + "\r\n";
+}
+
+std::string expected_dump(const sim::Chipset &m, const std::vector<sim::Bdf> &listed)
+{
+    std::string s;
+    for (const sim::Bdf &at : listed)
+        s += lspci_block(at, m.function(at)->bytes);
+    return s;
+}
+
+std::array<std::uint8_t, 256> space(unsigned vendor, unsigned device, unsigned header_type,
+                                    unsigned secondary_bus = 0)
+{
+    std::array<std::uint8_t, 256> b{};
+    b[0] = vendor & 0xFF;
+    b[1] = vendor >> 8;
+    b[2] = device & 0xFF;
+    b[3] = device >> 8;
+    b[0x08] = 0x01;
+    b[0x0B] = header_type & 0x7F ? 0x06 : 0x02;
+    b[0x0A] = header_type & 0x7F ? 0x04 : 0x00;
+    b[0x0E] = static_cast<std::uint8_t>(header_type);
+    b[0x19] = static_cast<std::uint8_t>(secondary_bus);
+    for (unsigned i = 0x40; i < 256; i++)
+        b[i] = static_cast<std::uint8_t>(i * 7 + device);
+    return b;
+}
+
+struct DumpCase {
+    const char *name;
+    sim::Chipset machine;
+    std::vector<sim::Bdf> listed; // in the order printed
+};
+
+// Bus 0 first, then each bus behind a bridge once; functions 1-7 only of a
+// multi-function device; nothing on a bus no bridge leads to.
+std::vector<DumpCase> dump_cases()
+{
+    std::vector<DumpCase> cases;
+    cases.push_back({"default machine",
+                     sim::default_machine(),
+                     {{0, 0, 0},
+                      {0, 1, 0},
+                      {0, 7, 0},
+                      {0, 7, 1},
+                      {0, 0x0B, 0},
+                      {0, 0x0C, 0},
+                      {1, 0, 0},
+                      {2, 4, 0}}});
+
+    sim::Chipset m = sim::default_machine();
+    m.add_function({0, 0x0D, 0}, space(0x1011, 0x0024, 0x01, 1)); // also claims bus 1
+    m.add_function({0, 0x0E, 0}, space(0x8086, 0x1229, 0x80));    // functions 0 and 3
+    m.add_function({0, 0x0E, 3}, space(0x8086, 0x122A, 0x00));
+    m.add_function({0, 0x0F, 0}, space(0x5333, 0x8811, 0x00)); // function 1 never asked
+    m.add_function({0, 0x0F, 1}, space(0x5333, 0x8812, 0x00));
+    m.add_function({2, 5, 0}, space(0x104C, 0xAC23, 0x81, 3)); // bridge on bus 2 to bus 3
+    m.add_function({2, 5, 1}, space(0x104C, 0xAC24, 0x01, 0)); // a second one back to bus 0
+    m.add_function({3, 0x1F, 0}, space(0x9004, 0x7178, 0x00));
+    m.add_function({4, 0, 0}, space(0x1234, 0x5678, 0x00)); // no bridge leads there
+    cases.push_back({"bridges, gaps and a nested bus",
+                     m,
+                     {{0, 0, 0},
+                      {0, 1, 0},
+                      {0, 7, 0},
+                      {0, 7, 1},
+                      {0, 0x0B, 0},
+                      {0, 0x0C, 0},
+                      {0, 0x0D, 0},
+                      {0, 0x0E, 0},
+                      {0, 0x0E, 3},
+                      {0, 0x0F, 0},
+                      {1, 0, 0},
+                      {2, 4, 0},
+                      {2, 5, 0},
+                      {2, 5, 1},
+                      {3, 0x1F, 0}}});
+    return cases;
+}
+
+TEST(Kvtlpeek, DumpsEveryPresentFunctionOnceWithEveryByte)
+{
+    for (const DumpCase &c : dump_cases()) {
+        SCOPED_TRACE(c.name);
+        PeekRun r = peek("dump", "", c.machine);
+        EXPECT_EQ(r.code, 0u);
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(r.out, expected_dump(c.machine, c.listed));
+        EXPECT_TRUE(read_only(r.trace));
+        std::printf("[ figures  ] %s: %zu port operations\n", c.name, r.trace.size());
+
+        // The dump is a machine for the checker and the chipset, and reads
+        // back as the same dump.
+        sim::Chipset loaded;
+        std::string error;
+        ASSERT_TRUE(loaded.load_lspci(r.out, &error)) << error;
+        ASSERT_EQ(loaded.functions().size(), c.listed.size());
+        for (const sim::Bdf &at : c.listed)
+            EXPECT_EQ(loaded.peek(at, 0x40), c.machine.peek(at, 0x40)) << sim::format(at);
+        PeekRun again = peek("dump_again", "", loaded);
+        EXPECT_EQ(again.code, 0u);
+        EXPECT_EQ(again.out, r.out);
+    }
+}
+
+TEST(Kvtlpeek, DetectsMechanism1AsPciutilsDoesAndPutsTheAddressBack)
+{
+    const struct {
+        const char *name;
+        bool mechanism1;
+        DWORD code;
+    } cases[] = {{"with", true, 0}, {"without", false, 4}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Chipset m = sim::default_machine();
+        m.set_mechanism1(c.mechanism1);
+        m.io_write(0xCF8, 4, 0x80003844); // what some driver left there
+        PeekRun r = peek(std::string("mechanism_") + c.name, "kvtl.cfg", m, "48,03,7,1\n");
+        EXPECT_EQ(r.code, c.code);
+        std::uint32_t left = c.mechanism1 ? 0x80003844 : 0xFFFFFFFF;
+        const Trace detection = {{sim::PortOp::In, 4, 0xCF8, left},
+                                 sim::out32(0xCF8, 0x80000000),
+                                 {sim::PortOp::In, 4, 0xCF8, c.mechanism1 ? 0x80000000 : left},
+                                 sim::out32(0xCF8, left)};
+        ASSERT_GE(r.trace.size(), detection.size());
+        EXPECT_TRACE(Trace(r.trace.begin(), r.trace.begin() + 4), detection);
+        if (!c.mechanism1) {
+            EXPECT_EQ(r.trace.size(), 4u);
+            EXPECT_EQ(r.out, "");
+            EXPECT_NE(r.err.find("mechanism #1"), std::string::npos) << r.err;
+        }
+    }
+}
+
+// Under Wine's default (an NT version) nothing may touch a port: the copy
+// under another name has no Windows 98 setting.
+TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
+{
+    std::string dir = e2e::work_dir("kvtlpeek_nt", "48,03,7,1\n");
+    std::string nt_exe = dir + "/peek_nt.exe";
+    ASSERT_TRUE(CopyFileA(harness::windows_path(PEEK_EXE).c_str(),
+                          harness::windows_path(nt_exe).c_str(), FALSE));
+    const struct {
+        const char *name, *exe, *args;
+        DWORD code;
+        const char *message;
+    } cases[] = {
+        {"nt dump", nt_exe.c_str(), "", 3, "refuse direct port access"},
+        {"nt preview", nt_exe.c_str(), "kvtl.cfg", 3, "refuse direct port access"},
+        {"missing file", PEEK_EXE, "missing.cfg", 2, "cannot read missing.cfg\r\n"},
+        {"directory", PEEK_EXE, "sub", 2, "cannot read sub\r\n"},
+        {"two files", PEEK_EXE, "kvtl.cfg kvtl.cfg", 2, "usage"},
+    };
+    CreateDirectoryA(harness::windows_path(dir + "/sub").c_str(), nullptr);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        harness::Session s(c.exe, dir, sim::default_machine());
+        s.set_arguments(c.args);
+        s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
+        std::string error;
+        ASSERT_TRUE(s.start(&error)) << error;
+        DWORD code = 0;
+        ASSERT_TRUE(s.wait_exit(RUN_MS, &code));
+        EXPECT_EQ(code, c.code);
+        EXPECT_TRUE(s.trace().empty()) << s.trace_lines().front();
+        EXPECT_EQ(read_file(dir + "/stdout.txt"), "");
+        EXPECT_NE(read_file(dir + "/stderr.txt").find(c.message), std::string::npos)
+            << read_file(dir + "/stderr.txt");
+    }
+}
+
+// ---- the preview against kvtlcheck ---------------------------------------
+
+struct Row {
+    std::string lines, reaches;
+    unsigned reg, now, write;
+    bool operator==(const Row &o) const
+    {
+        return lines == o.lines && reaches == o.reaches && reg == o.reg && now == o.now &&
+               write == o.write;
+    }
+};
+
+std::ostream &operator<<(std::ostream &os, const Row &r)
+{
+    return os << r.lines << " " << r.reaches << " " << hex2(r.reg) << " " << hex2(r.now) << " "
+              << hex2(r.write);
+}
+
+// Lines of the output that have the row's five columns; and the restore's.
+void parse_preview(const std::string &out, std::vector<Row> *rows, std::vector<Row> *restore)
+{
+    static const std::regex row(
+        R"(\s*(\d+(?:-\d+)?)\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s*)");
+    static const std::regex back(
+        R"(\s*([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})\s+back to ([0-9a-f]{2}).*)");
+    std::istringstream in(out);
+    std::string line;
+    std::smatch m;
+    while (std::getline(in, line)) {
+        EXPECT_TRUE(!line.empty() && line.back() == '\r') << "CR LF line ends: " << line;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        auto num = [&](int i) { return static_cast<unsigned>(std::stoul(m[i], nullptr, 16)); };
+        if (std::regex_match(line, m, row))
+            rows->push_back({m[1], m[2], num(3), num(4), num(5)});
+        else if (std::regex_match(line, m, back))
+            restore->push_back({"", m[1], num(2), num(3), num(3)});
+    }
+}
+
+// What kvtlcheck says of the same file on the same machine: its bytes before
+// and written per applied line, and the engine's restore (each register once,
+// from its first entry, in order).
+void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
+                      std::vector<Row> *restore)
+{
+    for (const kvtlcheck::Applied &a : report.applied) {
+        std::string lines = std::to_string(a.line);
+        if (a.last_line != a.line)
+            lines += "-" + std::to_string(a.last_line);
+        rows->push_back({lines, sim::format(a.reaches), a.offset, a.before, a.written});
+    }
+    std::set<std::string> restored;
+    for (const kvtlcheck::Applied &a : report.applied)
+        if (restored.insert(sim::format(a.reaches) + hex2(a.offset)).second)
+            restore->push_back({"", sim::format(a.reaches), a.offset, a.before, a.before});
+}
+
+// The files of the kvtlcheck tests: every sharp edge of the format.
+std::vector<std::string> sharp_edge_files()
+{
+    std::string sixty_four;
+    for (int reg = 0x40; reg < 0x80; reg++)
+        sixty_four += hex2(reg) + ",1,7\n";
+    return {
+        "50,0C\r\n51,0D\r\n4C,4D,7,0\n",
+        "50,0C\n\n",
+        ",,,\n",
+        "; tune\n",
+        ";5A,7\n",
+        " ,5A\n",
+        "50, 0C\n",
+        "50,0x0C\n",
+        "50,$0C\n",
+        " 50,0C\n",
+        "50,0C,\n",
+        "50,10000000C\n",
+        "50,00000000C\n",
+        "50,10C\n",
+        "10,0,20\n",
+        "50,0C,0,8\n",
+        "150,0C,7\n",
+        "50,0C,7,2\n",
+        "50,0C,5\n",
+        "48,5A,7,1\n",
+        "50,0C\n51,0D\n50,0E\n",
+        sixty_four,
+        sixty_four + "50,0C\n51,0D\n",
+        "50,0C\n\x1a\r\n51,0D\n",
+        "50,0C\r\n\x1a",
+        "50,0C,0,0\r51,0D,0,0\r",
+        "50,0C\r\r\n51,0D\n",
+        "50,0C" + std::string(248, ' ') + "51,0D\n",
+        "50,0C" + std::string(248, ' ') + "\n",
+        std::string("50,0C\0,7\n", 9),
+        std::string("\0"
+                    "50,0C\n51,0D\n",
+                    13),
+        "50\n51,0\x1a"
+        "D\n52\n",
+        "50\n" + std::string(300, '5') + "\n51\n",
+        "50,0C\r" + std::string(247, '1') + "52,11\r53,22\r",
+        std::string("\0\n\n50\n", 6),
+    };
+}
+
+// Random files over the machine's registers, spills, absent functions, odd
+// fields and every line end; reproducible from the seed.
+std::string random_file(std::mt19937 &rng)
+{
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(rng() % n); };
+    static const unsigned devices[] = {0, 1, 7, 7, 0x0B, 0x0C, 5, 0x20, 0x21, 0x42};
+    static const char *const ends[] = {"\n", "\r\n", "\r", "\n\n"};
+    std::string s;
+    std::vector<std::array<unsigned, 3>> earlier; // register, device, function
+    int lines = 1 + static_cast<int>(pick(20));
+    for (int i = 0; i < lines; i++) {
+        char line[64];
+        unsigned kind = pick(12);
+        if (kind == 3) {
+            s += pick(2) ? "; remark" : ",,";
+        } else {
+            std::array<unsigned, 3> at;
+            if (kind <= 2 && !earlier.empty()) { // a register named again
+                at = earlier[pick(static_cast<unsigned>(earlier.size()))];
+            } else {
+                unsigned dev = devices[pick(sizeof devices / sizeof devices[0])];
+                at = {pick(10) == 0 ? 0x100 + pick(0x800) : pick(256), dev,
+                      dev == 0x0B     ? 0
+                      : pick(10) == 0 ? 8 + pick(16)
+                                      : pick(3)};
+            }
+            std::snprintf(line, sizeof line, pick(2) ? "%X,%X,%X,%X" : "%x,%x,%x,%x", at[0],
+                          pick(8) == 0 ? 0x100 + pick(0x100) : pick(256), at[1], at[2]);
+            s += line;
+            earlier.push_back(at);
+        }
+        s += ends[pick(4)];
+    }
+    return s;
+}
+
+// Bytes read-only in every function by the PCI specification (header type 0
+// adds the subsystem IDs): the preview knows a write leaves them alone.
+bool read_only_in_every_function(const sim::Chipset &m, const sim::Bdf &at, unsigned reg)
+{
+    static const std::set<unsigned> regs = {0x00, 0x01, 0x02, 0x03, 0x06, 0x07, 0x08,
+                                            0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x3D};
+    return regs.count(reg) || (reg >= 0x2C && reg <= 0x2F && (m.peek(at, 0x0E) & 0x7F) == 0);
+}
+
+// A byte with read-only bits of the chipset's own, written and then read by a
+// later line, is the one thing the preview cannot know without writing; so is
+// a part that mirrors its function 0 under another function number.
+bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
+{
+    std::map<std::uint32_t, bool> took; // decoded address -> the write stuck
+    for (const kvtlcheck::Applied &a : report.applied) {
+        std::uint32_t key = (a.address & 0x80FFFFFC) | (a.port & 3);
+        auto it = took.find(key);
+        if (it != took.end() && !it->second)
+            return false;
+        if (a.reaches.dev == 0x0B && a.reaches.bus == 0 && a.reaches.fn != 0)
+            return false;
+        took[key] = !a.present || a.after == a.written ||
+                    read_only_in_every_function(m, a.reaches, a.offset);
+    }
+    return true;
+}
+
+struct PreviewFile {
+    std::string name, content;
+};
+
+std::vector<PreviewFile> preview_files()
+{
+    std::vector<PreviewFile> files;
+    const std::string examples = EXAMPLES_DIR;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(harness::windows_path(examples + "/*.cfg").c_str(), &found);
+    EXPECT_NE(search, INVALID_HANDLE_VALUE) << "no sample in " << examples;
+    for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+        files.push_back({found.cFileName, read_file(examples + "/" + found.cFileName)});
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    EXPECT_GE(files.size(), 3u);
+    // A later line sees what the earlier one would have left, at the same
+    // register reached by another spelling too; not where nothing answers.
+    files.push_back({"shadow", "4A,22,7,1\n4a,33,7,1\n14A,44,7\n50,0C,7,2\n50,0D,7,2\n"});
+    files.push_back({"a part that answers on every function number", "3C,05,B,3\n"});
+    // Written twice where a write changes nothing: blank and remark lines
+    // (register 0), status, interrupt pin, and subsystem IDs, which only a
+    // bridge (header type 1) holds writable bytes in place of.
+    files.push_back({"read-only bytes named twice",
+                     "\n; remark\n,,\n6,FF\n6,0\n3D,5\n3D,6\n2C,1,B\n2C,2,B\n2C,1,C\n2C,2,C\n"});
+    int n = 0;
+    for (const std::string &content : sharp_edge_files())
+        files.push_back({"sharp edge " + std::to_string(n++), content});
+    return files;
+}
+
+kvtlcheck::Report kvtlcheck_report(const std::string &content, const sim::Chipset &machine)
+{
+    std::string path = e2e::work_dir("kvtlpeek_kvtlcheck", nullptr) + "/kvtl.cfg";
+    write_file(path, content); // content may hold NUL bytes
+    kvtlcheck::Report report;
+    std::string error;
+    EXPECT_TRUE(kvtlcheck::check_file(harness::windows_path(path), machine, &report, &error))
+        << error;
+    return report;
+}
+
+void expect_preview_as_kvtlcheck(const PreviewFile &f, const sim::Chipset &machine)
+{
+    SCOPED_TRACE(f.name + ": " + kvtlcheck::escape(f.content.substr(0, 120)));
+    kvtlcheck::Report report = kvtlcheck_report(f.content, machine);
+    std::vector<Row> want_rows, want_restore;
+    expected_preview(report, &want_rows, &want_restore);
+
+    PeekRun r = peek("preview", "kvtl.cfg", machine, f.content);
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_EQ(r.err, "");
+    std::vector<Row> rows, restore;
+    parse_preview(r.out, &rows, &restore);
+    EXPECT_EQ(rows, want_rows) << r.out;
+    EXPECT_EQ(restore, want_restore) << r.out;
+    EXPECT_TRUE(read_only(r.trace));
+    EXPECT_NE(r.out.find("kvtlcheck --machine machine.txt kvtl.cfg"), std::string::npos);
+}
+
+TEST(KvtlpeekPreview, SamplesAndSharpEdgesGiveKvtlchecksBytes)
+{
+    const sim::Chipset machine = sim::default_machine();
+    for (const PreviewFile &f : preview_files())
+        expect_preview_as_kvtlcheck(f, machine);
+}
+
+TEST(KvtlpeekPreview, RandomFilesGiveKvtlchecksBytes)
+{
+    const sim::Chipset machine = sim::default_machine();
+    const unsigned seed = 20261208;
+    std::mt19937 rng(seed);
+    int done = 0, set_aside = 0;
+    while (done < 25) {
+        std::string content = random_file(rng);
+        if (!preview_can_know(kvtlcheck_report(content, machine), machine)) {
+            set_aside++;
+            continue;
+        }
+        expect_preview_as_kvtlcheck(
+            {"random file " + std::to_string(done) + " of seed " + std::to_string(seed), content},
+            machine);
+        done++;
+    }
+    std::printf("[ figures  ] %d random files compared, %d set aside\n", done, set_aside);
+}
+
+} // namespace

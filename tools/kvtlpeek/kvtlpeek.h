@@ -1,0 +1,38 @@
+// kvtlpeek.exe: reads PCI configuration space on Windows 95/98/Me and shows
+// what kvtl.cfg would change, writing no configuration byte.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// ---- hardware: the only port instructions of the program --------------
+
+const std::uint16_t CONFIG_ADDRESS = 0xCF8;
+const std::uint16_t CONFIG_DATA = 0xCFC;
+
+void hw_out32(std::uint16_t port, std::uint32_t value);
+std::uint32_t hw_in32(std::uint16_t port);
+std::uint8_t hw_in8(std::uint16_t port);
+
+// Configuration Mechanism #1 as pciutils and Linux detect it: 0xCF8 keeps
+// 0x80000000 written to it. What it held before is put back.
+bool mechanism1_present();
+// One dword of configuration space (reg a multiple of 4).
+std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg);
+
+// ---- text output: buffered standard output, CR LF written by callers -----
+
+void out_text(const char *text);
+void out_format(const char *format, ...);
+void out_flush();
+// Straight to standard error, for the messages before any other output.
+void err_text(const char *text);
+
+// ---- the two modes --------------------------------------------------------
+
+// Every present function in "lspci -n -xxx" form.
+void dump_machine();
+// The settings pass over the shadowing port layer; false when the file
+// cannot be opened.
+bool preview_settings(const char *file_name);

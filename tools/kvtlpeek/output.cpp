@@ -1,0 +1,48 @@
+// Standard output through one buffer: a console or a redirected file takes
+// few large writes better than many small ones.
+#include <cstdarg>
+
+#include "kvtlpeek.h"
+
+static char g_outBuffer[4096];
+static int g_outLength;
+
+static void write_handle(DWORD which, const char *text, int length)
+{
+    DWORD written;
+    WriteFile(GetStdHandle(which), text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void out_flush()
+{
+    if (g_outLength > 0)
+        write_handle(STD_OUTPUT_HANDLE, g_outBuffer, g_outLength);
+    g_outLength = 0;
+}
+
+void out_text(const char *text)
+{
+    for (; *text; text++) {
+        if (g_outLength == sizeof g_outBuffer)
+            out_flush();
+        g_outBuffer[g_outLength++] = *text;
+    }
+}
+
+void out_format(const char *format, ...)
+{
+    char text[1024]; // wvsprintf writes at most 1024 bytes
+    va_list args;
+    va_start(args, format);
+    wvsprintfA(text, format, args);
+    va_end(args);
+    out_text(text);
+}
+
+void err_text(const char *text)
+{
+    int length = 0;
+    while (text[length])
+        length++;
+    write_handle(STD_ERROR_HANDLE, text, length);
+}

@@ -1,0 +1,37 @@
+// The port instructions. Windows 95/98/Me let a program execute them; the
+// only writes here are configuration addresses to 0xCF8.
+#include "kvtlpeek.h"
+
+void hw_out32(std::uint16_t port, std::uint32_t value)
+{
+    __asm__ __volatile__("outl %0, %w1" : : "a"(value), "Nd"(port));
+}
+
+std::uint32_t hw_in32(std::uint16_t port)
+{
+    std::uint32_t value;
+    __asm__ __volatile__("inl %w1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+std::uint8_t hw_in8(std::uint16_t port)
+{
+    std::uint8_t value;
+    __asm__ __volatile__("inb %w1, %0" : "=a"(value) : "Nd"(port));
+    return value;
+}
+
+bool mechanism1_present()
+{
+    std::uint32_t saved = hw_in32(CONFIG_ADDRESS);
+    hw_out32(CONFIG_ADDRESS, 0x80000000u);
+    bool present = hw_in32(CONFIG_ADDRESS) == 0x80000000u;
+    hw_out32(CONFIG_ADDRESS, saved);
+    return present;
+}
+
+std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg)
+{
+    hw_out32(CONFIG_ADDRESS, 0x80000000u | bus << 16 | dev << 11 | fn << 8 | reg);
+    return hw_in32(CONFIG_DATA);
+}

@@ -1,0 +1,155 @@
+// What the settings pass would do: the engine's own reader, parser and pass,
+// over a port layer that sends addresses and reads to the hardware and keeps
+// every data write in a shadow instead. A later line naming the same
+// register reads the byte the earlier one would have left there.
+#include "file_io.h"
+#include "kvtlpeek.h"
+#include "pci_config.h"
+#include "port_io.h"
+#include "settings.h"
+
+// What a host bridge decodes of CONFIG_ADDRESS for one byte: enable, bus,
+// device, function, dword (bits 30-24 are reserved, 1-0 select nothing);
+// the byte lane goes into bits 1-0 of the key.
+static const std::uint32_t ADDRESS_DECODED = 0x80FFFFFCu;
+
+static std::uint32_t g_address;  // the last address sent to 0xCF8
+static std::uint8_t g_lastWrite; // the byte of the last data write
+static std::uint32_t g_shadowKey[MAX_JOURNAL_ENTRIES];
+static std::uint8_t g_shadowByte[MAX_JOURNAL_ENTRIES];
+static int g_shadowCount;
+static bool g_restoring; // journal_restore runs: list its writes, send nothing
+static int g_line = 1;   // physical line where the next piece starts
+
+static std::uint32_t shadow_key(std::uint16_t port)
+{
+    return (g_address & ADDRESS_DECODED) | (port & 3u);
+}
+
+static int shadow_find(std::uint32_t key)
+{
+    for (int i = 0; i < g_shadowCount; i++)
+        if (g_shadowKey[i] == key)
+            return i;
+    return -1;
+}
+
+static void show_register(std::uint32_t address, std::uint16_t port)
+{
+    out_format("%02x:%02x.%x  %02x", (address >> 16) & 0xFF, (address >> 11) & 0x1F,
+               (address >> 8) & 7, (address & 0xFC) | (port & 3u));
+}
+
+// Dword `reg` of the function the address selects.
+static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
+{
+    hw_out32(CONFIG_ADDRESS, (address & 0x80FFFF00u) | reg);
+    return hw_in32(CONFIG_DATA);
+}
+
+// A function answers at the address when its vendor ID is not FFFF.
+static bool function_answers(std::uint32_t address)
+{
+    return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
+}
+
+// Bytes the PCI specification makes read-only in every function: IDs,
+// status, revision, class, header type, capability pointer, interrupt pin,
+// and the subsystem IDs of an ordinary (header type 0) function. A write
+// leaves them as they are. Other read-only bits are the chipset's own: only
+// a write would show them.
+static bool read_only_by_specification(std::uint32_t address, unsigned reg)
+{
+    if (reg <= 0x03 || (reg >= 0x06 && reg <= 0x0B) || reg == 0x0E || reg == 0x34 || reg == 0x3D)
+        return true;
+    return reg >= 0x2C && reg <= 0x2F && !((function_dword(address, 0x0C) >> 16) & 0x7F);
+}
+
+// ---- the engine's port seam --------------------------------------------
+
+void port_out32(std::uint16_t port, std::uint32_t value)
+{
+    g_address = value;
+    if (!g_restoring)
+        hw_out32(port, value);
+}
+
+std::uint8_t port_in8(std::uint16_t port)
+{
+    int i = shadow_find(shadow_key(port));
+    return i >= 0 ? g_shadowByte[i] : hw_in8(port);
+}
+
+void port_out8(std::uint16_t port, std::uint8_t value)
+{
+    g_lastWrite = value;
+    if (g_restoring) {
+        out_text("  ");
+        show_register(g_address, port);
+        out_format("  back to %02x", value);
+        if (!function_answers(g_address))
+            out_text(" (nothing answers there)");
+        out_text("\r\n");
+        return;
+    }
+    // What the write would leave: nothing where no function answers, the
+    // byte as it is where the specification makes it read-only.
+    std::uint32_t key = shadow_key(port);
+    if (!function_answers(g_address) || read_only_by_specification(g_address, key & 0xFF))
+        return;
+    int i = shadow_find(key);
+    if (i < 0) {
+        i = g_shadowCount++; // one entry per applied line at most
+        g_shadowKey[i] = key;
+    }
+    g_shadowByte[i] = value;
+}
+
+// ---- the rows ------------------------------------------------------------
+
+// Lines are counted as kvtlcheck counts them: LF, CR LF and a lone CR each
+// end one. The reader has made every CR LF a LF, so a CR left in a piece is
+// a lone one.
+static void PieceProc(const char *piece, int count, bool applied)
+{
+    int first = g_line, last = g_line;
+    for (int i = 0; i < count; i++) {
+        last = g_line;
+        if (piece[i] == '\n' || piece[i] == '\r')
+            g_line++;
+    }
+    if (!applied)
+        return;
+    char lines[24];
+    if (first == last)
+        wsprintfA(lines, "%d", first);
+    else
+        wsprintfA(lines, "%d-%d", first, last);
+    int entry = g_journal.count - 1;
+    out_format("%7s  ", lines);
+    show_register(g_journal.address[entry], static_cast<std::uint16_t>(g_journal.port[entry]));
+    out_format("  %02x   %02x\r\n", g_journal.previous[entry] & 0xFF, g_lastWrite);
+}
+
+bool preview_settings(const char *file_name)
+{
+    out_text(file_name);
+    out_text(": what the settings pass would do on this PC (nothing is written)\r\n\r\n"
+             "   line  reaches  register  now  to be written\r\n");
+    if (!run_settings(file_name, PieceProc))
+        return false;
+    if (g_journal.count == 0)
+        out_text("   (no line applied)\r\n");
+
+    out_text("\r\nExit would put back, oldest change first:\r\n");
+    g_restoring = true;
+    journal_restore();
+    if (g_journal.count == 0)
+        out_text("  nothing\r\n");
+
+    out_text("\r\nFor the warnings, run \"kvtlpeek > machine.txt\" here and\r\n"
+             "\"kvtlcheck --machine machine.txt ");
+    out_text(file_name);
+    out_text("\" on any other computer.\r\n");
+    return true;
+}
