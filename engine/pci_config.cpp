@@ -1,11 +1,9 @@
 #include "pci_config.h"
 
+#include "config_ports.h"
 #include "port_io.h"
 
 RegisterJournal g_journal;
-
-static const std::uint16_t CONFIG_ADDRESS = 0xCF8;
-static const std::uint16_t CONFIG_DATA = 0xCFC;
 
 std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t function)
 {

@@ -8,6 +8,10 @@
 #define IDM_VERSION 40001
 #define IDM_EXIT 40002
 
+// The hidden window's class (and title) and the mutex that finds another copy.
+#define TRAY_CLASS_NAME "Korvane Traskell"
+#define INSTANCE_MUTEX_NAME "Korvane"
+
 #define ID_TRAYICON 1001
 // Private window messages start at WM_APP (0x8000): 0x8064.
 #define WM_TRAYNOTIFY (WM_APP + 100)

@@ -2,14 +2,14 @@
 
 #include <cstdio>
 
+#include "config_ports.h"
+
 namespace sim
 {
 
 namespace
 {
 
-const std::uint16_t CONFIG_ADDRESS = 0xCF8;
-const std::uint16_t CONFIG_DATA = 0xCFC;
 // Bits 30-24 are reserved and 1-0 select no byte: neither is latched.
 const std::uint32_t ADDRESS_LATCHED = 0x80FFFFFCu;
 

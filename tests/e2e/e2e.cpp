@@ -1,6 +1,9 @@
 #include "e2e.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace e2e
 {
@@ -25,5 +28,61 @@ std::string work_dir(const std::string &name, const char *cfg)
     }
     return dir;
 }
+
+bool barrier(harness::Session &session, HWND window)
+{
+    return session.barrier(window, TIMEOUT_MS);
+}
+
+namespace
+{
+
+[[noreturn]] void wine_failed(const std::string &where, const std::string &why)
+{
+    std::fprintf(stderr, "\nWine failed, not the program (%s): %s\n", where.c_str(), why.c_str());
+    std::fflush(stderr);
+    std::fflush(stdout);
+    ExitProcess(harness::INFRASTRUCTURE_EXIT);
+}
+
+class WineFaults : public ::testing::EmptyTestEventListener
+{
+    void OnTestStart(const ::testing::TestInfo &) override { harness::clear_wine_fault(); }
+    void OnTestEnd(const ::testing::TestInfo &test) override
+    {
+        std::string fault = harness::wine_fault();
+        if (test.result()->Failed() && !fault.empty())
+            wine_failed(std::string(test.test_suite_name()) + "." + test.name(), fault);
+    }
+};
+
+// Wine's desktop window lives in its explorer process: when that never came
+// up, no window of any program can work.
+class WineServices : public ::testing::Environment
+{
+    void SetUp() override
+    {
+        DWORD_PTR ignored = 0;
+        HWND desktop = GetDesktopWindow();
+        if (!desktop ||
+            !SendMessageTimeoutA(desktop, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, TIMEOUT_MS, &ignored))
+            wine_failed("start", "the desktop window does not answer");
+    }
+};
+
+bool install()
+{
+    if (const char *started = std::getenv("SORVENKA_STARTED_FILE")) {
+        if (FILE *f = std::fopen(harness::windows_path(started).c_str(), "wb"))
+            std::fclose(f);
+    }
+    ::testing::UnitTest::GetInstance()->listeners().Append(new WineFaults);
+    ::testing::AddGlobalTestEnvironment(new WineServices);
+    return true;
+}
+
+[[maybe_unused]] const bool installed = install();
+
+} // namespace
 
 } // namespace e2e

@@ -8,8 +8,11 @@
 // Commands (numbers in C notation, 0x for hex):
 //   window              wait for the main window (of class --class)
 //   styles              print its style, extended style and visibility
-//   cmd ID              post WM_COMMAND ID to it
-//   tray MSG            post the tray callback 0x8064 with lParam MSG
+//   cmd ID              post WM_COMMAND ID to it (a number, IDM_VERSION or
+//                       IDM_EXIT)
+//   tray MSG            post the tray callback WM_TRAYNOTIFY with lParam MSG
+//   barrier             wait until the program has handled every message
+//                       posted to it so far
 //   close               post WM_CLOSE to it
 //   endsession          send WM_QUERYENDSESSION, print the answer
 //   dialog CAPTION      wait for a top-level window so captioned, print its
@@ -33,7 +36,9 @@
 //                       used in them
 //   exit                wait for the program to end
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
-// "exit CODE". Returns 0, or 1 when a step failed or timed out.
+// "exit CODE". Returns 0, or 1 when a step failed or timed out, or
+// harness::INFRASTRUCTURE_EXIT when it failed because Wine did (a process
+// start, or a fault before the program's entry point).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +47,9 @@
 #include <string>
 #include <vector>
 
+#include "config_ports.h"
 #include "harness.h"
+#include "resource.h"
 
 namespace
 {
@@ -74,6 +81,19 @@ unsigned long number(const std::string &s)
     return std::strtoul(s.c_str(), nullptr, 0);
 }
 
+// A command ID by the program's own name for it, or a number.
+unsigned long command_id(const std::string &s)
+{
+    return s == "IDM_VERSION" ? IDM_VERSION : s == "IDM_EXIT" ? IDM_EXIT : number(s);
+}
+
+// A run that failed because Wine did, told apart from the program's faults.
+int wine_failed(const std::string &why)
+{
+    std::printf("harness: Wine failed, not the program: %s\n", why.c_str());
+    return harness::INFRASTRUCTURE_EXIT;
+}
+
 // Registers the trace has written through CONFIG_DATA, each once, in the
 // order of their first write.
 std::vector<sim::Target> written_registers(const std::vector<sim::PortOp> &trace)
@@ -83,11 +103,11 @@ std::vector<sim::Target> written_registers(const std::vector<sim::PortOp> &trace
     for (const auto &op : trace) {
         if (op.dir != sim::PortOp::Out)
             continue;
-        if (op.port == 0xCF8 && op.width == 4) {
+        if (op.port == CONFIG_ADDRESS && op.width == 4) {
             address = op.value;
             continue;
         }
-        if (op.width != 1 || op.port < 0xCFC || op.port > 0xCFF)
+        if (op.width != 1 || op.port < CONFIG_DATA || op.port > CONFIG_DATA + 3)
             continue;
         sim::Target t = sim::decode(address, op.port);
         bool seen = false;
@@ -114,11 +134,11 @@ std::vector<Applied> applied_writes(const std::vector<sim::PortOp> &trace)
     sim::Target last{};
     std::uint8_t before = 0;
     for (const auto &op : trace) {
-        if (op.port == 0xCF8 && op.width == 4 && op.dir == sim::PortOp::Out) {
+        if (op.port == CONFIG_ADDRESS && op.width == 4 && op.dir == sim::PortOp::Out) {
             address = op.value;
             continue;
         }
-        if (op.width != 1 || op.port < 0xCFC || op.port > 0xCFF)
+        if (op.width != 1 || op.port < CONFIG_DATA || op.port > CONFIG_DATA + 3)
             continue;
         sim::Target t = sim::decode(address, op.port);
         if (op.dir == sim::PortOp::In) {
@@ -147,7 +167,7 @@ int usage()
 int main(int argc, char **argv)
 {
     std::string machine_file, cwd, trace_out, drive, program;
-    std::string cls = "Korvane Traskell";
+    std::string cls = TRAY_CLASS_NAME;
     DWORD timeout = 20000;
     bool exit_after_start = false;
     for (int i = 1; i < argc; ++i) {
@@ -193,11 +213,11 @@ int main(int argc, char **argv)
     std::string error;
     if (!session.start(&error)) {
         std::fprintf(stderr, "harness: %s\n", error.c_str());
-        return 1;
+        return session.wine_fault().empty() ? 1 : wine_failed(session.wine_fault());
     }
 
     if (exit_after_start)
-        drive = "window;cmd 40002;exit" + (drive.empty() ? "" : ";" + drive);
+        drive = "window;cmd IDM_EXIT;exit" + (drive.empty() ? "" : ";" + drive);
     bool ok = true;
     HWND main_window = nullptr, dialog = nullptr;
     auto need_main = [&] {
@@ -221,9 +241,11 @@ int main(int argc, char **argv)
                             static_cast<unsigned long>(w.exstyle), w.visible);
             }
         } else if (c == "cmd") {
-            ok = need_main() && harness::post_command(main_window, number(arg));
+            ok = need_main() && harness::post_command(main_window, command_id(arg));
         } else if (c == "tray") {
-            ok = need_main() && harness::post_tray(main_window, 0x8064, number(arg));
+            ok = need_main() && harness::post_tray(main_window, number(arg));
+        } else if (c == "barrier") {
+            ok = need_main() && session.barrier(main_window, timeout);
         } else if (c == "close") {
             ok = need_main() && harness::post_close(main_window);
         } else if (c == "endsession") {
@@ -312,5 +334,7 @@ int main(int argc, char **argv)
                     e.first_chance ? "" : " (last chance)");
     if (session.exited())
         std::printf("exit %ld\n", static_cast<long>(code));
+    if (!ok && !session.wine_fault().empty())
+        return wine_failed(session.wine_fault());
     return ok ? 0 : 1;
 }
