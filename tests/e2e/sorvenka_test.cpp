@@ -141,7 +141,8 @@ TEST(Sorvenka, AboutBoxClosesOnEnterButNotOnEscOrCloseRequest)
 
     harness::post_key(box, VK_ESCAPE);
     harness::post_close(box);
-    ASSERT_TRUE(e2e::barrier(*r.session, box));
+    // The marker goes to the window, which outlives a box that wrongly closed.
+    ASSERT_TRUE(e2e::barrier(*r.session, r.window));
     EXPECT_TRUE(IsWindow(box));
 
     harness::post_key(box, VK_RETURN);

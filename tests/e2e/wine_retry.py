@@ -18,6 +18,7 @@ name; --summary prints them and "infrastructure retries: N"."""
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -65,10 +66,14 @@ def run(args, command, name, started):
     for attempt in range(1, args.attempts + 1):
         if os.path.exists(started):
             os.remove(started)
+        # A group of its own: a hung attempt ends with every process it started.
+        child = subprocess.Popen(command, env=env, start_new_session=True)
         try:
-            rc = subprocess.run(command, env=env, timeout=args.attempt_timeout).returncode
+            rc = child.wait(timeout=args.attempt_timeout)
             timed_out = False
         except subprocess.TimeoutExpired:
+            os.killpg(child.pid, signal.SIGKILL)
+            child.wait()
             rc, timed_out = 124, True
         if rc == 0:
             return 0
