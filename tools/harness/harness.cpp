@@ -307,7 +307,18 @@ bool Session::marker_hit(const DEBUG_EVENT &ev)
     ctx.Eip = proc + 1;
     if (!SetThreadContext(thread, &ctx))
         return false;
-    InterlockedIncrement(&markers_seen_);
+    // The marker's number is the WNDPROC's wParam: [esp] is the return
+    // address, then hwnd, message, wParam. Markers are dispatched in the
+    // order posted, so one stands for every one before it, even one whose
+    // window was gone.
+    DWORD marker = 0;
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(static_cast<UINT_PTR>(ctx.Esp + 12)),
+                           &marker, sizeof marker, &got) ||
+        got != sizeof marker)
+        marker = static_cast<DWORD>(markers_seen_) + 1;
+    if (static_cast<LONG>(marker) > markers_seen_)
+        InterlockedExchange(&markers_seen_, static_cast<LONG>(marker));
     return true;
 }
 
