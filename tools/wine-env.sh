@@ -87,6 +87,9 @@ _wine_env_pids() {
         case $exe in */wine* | */qemu-i386*) ;; *) continue ;; esac
         grep -qzxF "WINEPREFIX=$WINEPREFIX" "$e" 2>/dev/null && echo "$pid"
     done
+    # Not the status of the last grep: under set -e, `pids=$(...)` would end
+    # the script whenever the last process looked at is not Wine's.
+    return 0
 }
 
 # Ends every process of the prefix. `wineserver -k` alone is not enough:
