@@ -1,11 +1,9 @@
 #include "pci_config.h"
 
+#include "config_ports.h"
 #include "port_io.h"
 
 RegisterJournal g_journal;
-
-static const std::uint16_t CONFIG_ADDRESS = 0xCF8;
-static const std::uint16_t CONFIG_DATA = 0xCFC;
 
 std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t function)
 {
@@ -46,24 +44,20 @@ void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t funct
     port_out8(cfg_data_port(reg), static_cast<std::uint8_t>(value));
 }
 
-// Bits 30-24 of CONFIG_ADDRESS are reserved: host bridges ignore them, so
-// two addresses that differ only there select the same register.
-static const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
-
-static bool journalled_earlier(int index)
+int journal_first_entry(int index)
 {
     std::uint32_t reg = g_journal.address[index] & ADDRESS_DECODED;
     for (int i = 0; i < index; i++)
         if ((g_journal.address[i] & ADDRESS_DECODED) == reg)
-            return true;
-    return false;
+            return i;
+    return index;
 }
 
 void journal_restore()
 {
     for (int i = 0; i < g_journal.count; i++) {
         // A later entry of the same address holds a byte the pass wrote.
-        if (journalled_earlier(i))
+        if (journal_first_entry(i) != i)
             continue;
         port_out32(CONFIG_ADDRESS, g_journal.address[i]);
         port_out8(static_cast<std::uint16_t>(g_journal.port[i]),

@@ -30,6 +30,15 @@ std::uint16_t cfg_data_port(std::uint32_t reg);
 
 JournalEntry journal_entry(int index);
 
+// Bits of CONFIG_ADDRESS that select a register: bits 30-24 are reserved
+// and host bridges ignore them.
+const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
+
+// The oldest journal entry of the register that entry `index` names (by
+// ADDRESS_DECODED): `index` itself unless the register was written earlier.
+// The one place that says when a register counts as written twice.
+int journal_first_entry(int index);
+
 // Reads the register's current byte and appends it to the journal.
 // The caller keeps g_journal.count below MAX_JOURNAL_ENTRIES.
 void cfg_read_record(std::uint32_t reg, std::uint32_t device, std::uint32_t function);

@@ -8,6 +8,10 @@
 #define IDM_VERSION 40001
 #define IDM_EXIT 40002
 
+// The hidden window's class (and title) and the mutex that finds another copy.
+#define TRAY_CLASS_NAME "Korvane Traskell"
+#define INSTANCE_MUTEX_NAME "Korvane"
+
 #define ID_TRAYICON 1001
 // Timer of the hidden window that tries the icon again while the taskbar
 // refuses it, and its period.

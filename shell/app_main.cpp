@@ -11,8 +11,8 @@ HICON g_appIcon;
 HMENU g_trayMenu;
 bool g_japanese;
 
-static const char MUTEX_NAME[] = "Korvane";
-static const char CLASS_NAME[] = "Korvane Traskell";
+static const char MUTEX_NAME[] = INSTANCE_MUTEX_NAME;
+static const char CLASS_NAME[] = TRAY_CLASS_NAME;
 // "既に起動しています." in Shift-JIS: the window functions here are ANSI and
 // the Japanese system code page is 932.
 static const char ALREADY_RUNNING[] =

@@ -1,8 +1,8 @@
 #include "chipset.h"
 
-#include <cctype>
 #include <cstdio>
-#include <sstream>
+
+#include "config_ports.h"
 
 namespace sim
 {
@@ -10,8 +10,6 @@ namespace sim
 namespace
 {
 
-const std::uint16_t CONFIG_ADDRESS = 0xCF8;
-const std::uint16_t CONFIG_DATA = 0xCFC;
 // Bits 30-24 are reserved and 1-0 select no byte: neither is latched.
 const std::uint32_t ADDRESS_LATCHED = 0x80FFFFFCu;
 
@@ -49,16 +47,17 @@ int hex_value(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-// Parses exactly `digits` hex digits at p; -1 if they are not there.
+// Exactly `digits` hex digits at p; -1 if they are not all there.
 long hex_at(const std::string &s, size_t p, size_t digits)
 {
-    if (p + digits > s.size())
+    if (p > s.size() || digits > s.size() - p)
         return -1;
     long v = 0;
     for (size_t i = 0; i < digits; i++) {
@@ -70,20 +69,131 @@ long hex_at(const std::string &s, size_t p, size_t digits)
     return v;
 }
 
-// "[dddd:]bb:dd.f " at the start of a line.
-bool parse_slot(const std::string &line, Bdf *at, std::string *name)
+// The byte at i, or 0 past the end: every look-ahead below goes through it.
+char at(const std::string &s, size_t i)
+{
+    return i < s.size() ? s[i] : '\0';
+}
+
+// Lines as an editor shows them: LF, CR LF and a lone CR each end one.
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::string cur;
+    for (size_t i = 0; i < text.size(); i++) {
+        char c = text[i];
+        if (c == '\n' || c == '\r') {
+            lines.push_back(cur);
+            cur.clear();
+            if (c == '\r' && at(text, i + 1) == '\n')
+                i++;
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        lines.push_back(cur);
+    return lines;
+}
+
+// A line as a message quotes it: non-printing bytes as \xNN, long ones cut.
+std::string quoted(const std::string &line)
+{
+    const size_t MAX = 40;
+    std::string s = "'";
+    for (size_t i = 0; i < line.size() && i < MAX; i++) {
+        unsigned char c = static_cast<unsigned char>(line[i]);
+        char esc[8];
+        std::snprintf(esc, sizeof esc, "\\x%02X", c);
+        s += c < 0x20 || c == 0x7F ? std::string(esc) : std::string(1, line[i]);
+    }
+    return s + (line.size() > MAX ? "...'" : "'");
+}
+
+std::string hex_text(unsigned v)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%x", v);
+    return s;
+}
+
+// lspci prints 16 bytes a row, at offsets 00, 10, ... f0 (and 100 .. ff0 of
+// the extended space with -xxxx); its lines are far shorter than this.
+const size_t ROW_BYTES = 16;
+const size_t LONGEST_LINE = 1000;
+
+enum class Slot { None, Ok, Bad };
+
+// "[dddd:]bb:dd.f[ name]": None when the line does not have that shape,
+// Bad (with a message) when it has it but names no reachable function.
+Slot parse_slot(const std::string &line, Bdf *bdf, std::string *name, std::string *why)
 {
     size_t p = 0;
-    if (line.size() > 5 && line[4] == ':' && hex_at(line, 0, 4) >= 0 && line[7] == ':')
+    long domain = 0;
+    if (at(line, 4) == ':' && at(line, 7) == ':' && hex_at(line, 0, 4) >= 0) {
+        domain = hex_at(line, 0, 4);
         p = 5;
+    }
     long bus = hex_at(line, p, 2), dev = hex_at(line, p + 3, 2), fn = hex_at(line, p + 6, 1);
-    if (bus < 0 || dev < 0 || fn < 0 || line[p + 2] != ':' || line[p + 5] != '.' || dev > 31 ||
-        fn > 7)
-        return false;
-    if (line.size() > p + 7 && line[p + 7] != ' ')
-        return false;
-    *at = {static_cast<unsigned>(bus), static_cast<unsigned>(dev), static_cast<unsigned>(fn)};
+    char after = at(line, p + 7);
+    if (bus < 0 || dev < 0 || fn < 0 || at(line, p + 2) != ':' || at(line, p + 5) != '.' ||
+        (after != '\0' && after != ' '))
+        return Slot::None;
+    if (domain != 0)
+        *why = "domain " + line.substr(0, 4) + ": ports CF8/CFC reach domain 0000 only";
+    else if (dev > 0x1F)
+        *why = "device " + hex_text(static_cast<unsigned>(dev)) + " is above 1f";
+    else if (fn > 7)
+        *why = "function " + hex_text(static_cast<unsigned>(fn)) + " is above 7";
+    if (!why->empty())
+        return Slot::Bad;
+    *bdf = {static_cast<unsigned>(bus), static_cast<unsigned>(dev), static_cast<unsigned>(fn)};
     *name = line.size() > p + 8 ? line.substr(p + 8) : "";
+    return Slot::Ok;
+}
+
+// "40: 0c 02 ...": the row's bytes into `bytes` (those past 0xFF are
+// dropped). False, with a message, for a row lspci would not print.
+bool parse_row(const std::string &line, std::array<std::uint8_t, 256> *bytes, std::string *why)
+{
+    size_t colon = line.find(':');
+    long offset = colon == 2 || colon == 3 ? hex_at(line, 0, colon) : -1;
+    if (offset < 0) {
+        *why = "not an lspci -x dump: " + quoted(line);
+        return false;
+    }
+    if (offset % ROW_BYTES != 0) {
+        *why = "offset " + hex_text(static_cast<unsigned>(offset)) +
+               " does not start a row of 16 bytes";
+        return false;
+    }
+    size_t count = 0;
+    for (size_t p = colon + 1; p < line.size();) {
+        if (line[p] == ' ') {
+            p++;
+            continue;
+        }
+        long v = hex_at(line, p, 2);
+        char next = at(line, p + 2);
+        if (v < 0 || (next != '\0' && next != ' ')) {
+            size_t end = line.find(' ', p);
+            *why = "bad byte " + quoted(line.substr(p, end == std::string::npos ? end : end - p)) +
+                   " (two hex digits each)";
+            return false;
+        }
+        if (++count > ROW_BYTES) {
+            *why = "more than 16 bytes in a row";
+            return false;
+        }
+        size_t reg = static_cast<size_t>(offset) + count - 1;
+        if (reg < bytes->size())
+            (*bytes)[reg] = static_cast<std::uint8_t>(v);
+        p += 2;
+    }
+    if (count == 0) {
+        *why = "no bytes after offset " + hex_text(static_cast<unsigned>(offset));
+        return false;
+    }
     return true;
 }
 
@@ -165,64 +275,63 @@ Function *Chipset::find(Bdf at)
 
 bool Chipset::load_lspci(const std::string &text, std::string *error)
 {
-    std::istringstream in(text);
-    std::string line;
-    bool have_slot = false, added = false;
-    Bdf at{};
-    std::string name;
-    Space bytes{};
+    std::string why;
     int line_no = 0;
-    auto finish = [&] {
-        if (have_slot) {
-            add_function(at, bytes, name);
-            added = true;
-        }
+    auto fail = [&](const std::string &message) {
+        if (error)
+            *error = line_no ? "line " + std::to_string(line_no) + ": " + message : message;
+        return false;
     };
-    while (std::getline(in, line)) {
+    if (text.empty())
+        return fail("the dump is empty");
+
+    std::map<Bdf, Function> found;
+    std::map<Bdf, int> slot_line;
+    Bdf current{};
+    bool have_slot = false;
+    for (const std::string &line : split_lines(text)) {
         line_no++;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (line.empty())
+        if (line.size() > LONGEST_LINE)
+            return fail(std::to_string(line.size()) + " bytes long: not a line of lspci");
+        for (size_t i = 0; i < line.size(); i++) {
+            unsigned char c = static_cast<unsigned char>(line[i]);
+            if (c < 0x20 || c == 0x7F)
+                return fail("control byte " + quoted(std::string(1, line[i])) + " at column " +
+                            std::to_string(i + 1));
+        }
+        if (line.find_first_not_of(' ') == std::string::npos)
             continue;
-        Bdf slot;
-        std::string slot_name;
-        if (parse_slot(line, &slot, &slot_name)) {
-            finish();
+        Bdf slot{};
+        std::string name;
+        switch (parse_slot(line, &slot, &name, &why)) {
+        case Slot::Bad:
+            return fail(why);
+        case Slot::Ok: {
+            auto seen = slot_line.emplace(slot, line_no);
+            if (!seen.second)
+                return fail(format(slot) + " again (first on line " +
+                            std::to_string(seen.first->second) + ")");
+            Space zero{};
+            found[slot] = Function{name, zero, {}};
+            current = slot;
             have_slot = true;
-            at = slot;
-            name = slot_name;
-            bytes.fill(0);
             continue;
         }
-        // "40: 0c 02 ..." (offsets above 0xff have three digits)
-        size_t colon = line.find(':');
-        long offset = colon == 2 || colon == 3 ? hex_at(line, 0, colon) : -1;
-        if (offset < 0 || !have_slot) {
-            if (error)
-                *error = "line " + std::to_string(line_no) + ": not an lspci -x dump: " + line;
-            return false;
+        case Slot::None:
+            break;
         }
-        size_t p = colon + 1;
-        for (long reg = offset; p < line.size(); reg++) {
-            while (p < line.size() && line[p] == ' ')
-                p++;
-            if (p >= line.size())
-                break;
-            long v = hex_at(line, p, 2);
-            if (v < 0 || (p + 2 < line.size() && line[p + 2] != ' ')) {
-                if (error)
-                    *error = "line " + std::to_string(line_no) + ": bad byte: " + line;
-                return false;
-            }
-            if (reg < 256)
-                bytes[static_cast<size_t>(reg)] = static_cast<std::uint8_t>(v);
-            p += 2;
-        }
+        Space row{};
+        if (!parse_row(line, have_slot ? &found[current].bytes : &row, &why))
+            return fail(why);
+        if (!have_slot)
+            return fail("bytes before any device line ('bb:dd.f name')");
     }
-    finish();
-    if (!added && error)
-        *error = "no device in the dump";
-    return added;
+    line_no = 0;
+    if (found.empty())
+        return fail("no device in the dump");
+    for (auto &f : found)
+        add_function(f.first, f.second.bytes, std::move(f.second.name));
+    return true;
 }
 
 bool Chipset::present(Bdf at) const

@@ -83,9 +83,13 @@ public:
     // Adds (or replaces) a function with the standard write mask.
     void add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name = "");
     void set_writable(Bdf at, unsigned reg, std::uint8_t mask);
-    // Adds the functions of an "lspci -x/-xx/-xxx/-xxxx" dump (domain prefix
-    // optional; bytes past 0xFF ignored, bytes not shown are 0). False, with a
-    // message, on text that is not such a dump.
+    // Adds the functions of an "lspci -x/-xx/-xxx/-xxxx" dump (domain 0000
+    // prefix optional; rows of the extended space ignored, bytes not shown
+    // are 0). LF, CR LF and a lone CR end a line. A dump is user input: on
+    // anything lspci would not print (bad hex, a row not of up to 16 bytes
+    // at a multiple of 16, device above 1f or function above 7, a function
+    // twice, control bytes, an overlong line, no function at all) it adds
+    // nothing and returns false with "line N: what" (N counted from 1).
     bool load_lspci(const std::string &text, std::string *error);
 
     // Makes the device of function `fn0` answer on every function number

@@ -34,6 +34,9 @@ prefix_pids() {
         case $exe in */wine* | */qemu-i386*) ;; *) continue ;; esac
         grep -qzxF "WINEPREFIX=$WINEPREFIX" "$e" 2>/dev/null && echo "$pid"
     done
+    # Not the status of the last grep: under set -e, `pids=$(...)` would end
+    # the script whenever the last process looked at is not Wine's.
+    return 0
 }
 
 case "${1:-}" in

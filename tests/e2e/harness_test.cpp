@@ -2,6 +2,8 @@
 // uses every port instruction form on the virtual chipset.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "e2e.h"
 #include "port_insn.h"
 #include "trace.h"
@@ -97,6 +99,56 @@ TEST(Harness, EmulatesEveryPortFormOnTheVirtualChipset)
         {PortOp::Out, 2, 0x80, 0xFFFF},
     };
     EXPECT_TRACE(s.trace(), expected);
+}
+
+struct StartCase {
+    const char *name;
+    std::string program;
+    bool starts;
+    bool wine_fault;
+};
+
+// Only Wine failing may end a run with INFRASTRUCTURE_EXIT: a program that
+// is missing or no program at all is the caller's fault, and a program that
+// ran is judged on what it did.
+TEST(Harness, TellsWineFailuresFromProgramFailures)
+{
+    const std::string dir = harness::windows_path(e2e::work_dir("wine_faults", nullptr));
+    const std::string empty = dir + "\\empty.exe", folder = dir + "\\folder.exe";
+    std::fclose(std::fopen(empty.c_str(), "wb"));
+    CreateDirectoryA(folder.c_str(), nullptr);
+    const StartCase cases[] = {
+        {"a program that runs", e2e::PORT_PROBE_EXE, true, false},
+        {"no such file", dir + "\\missing.exe", false, false},
+        {"not an executable", empty, false, false},
+        // Stands in for Wine failing to start a program that is there.
+        {"a start that fails", folder, false, true},
+    };
+    for (const StartCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        harness::clear_wine_fault();
+        {
+            harness::Session s(c.program, "", sim::default_machine());
+            std::string error;
+            EXPECT_EQ(s.start(&error), c.starts) << error;
+            if (c.starts) {
+                EXPECT_TRUE(s.wait_exit(e2e::TIMEOUT_MS));
+            }
+            EXPECT_EQ(s.wine_fault().empty(), !c.wine_fault) << s.wine_fault();
+        }
+        EXPECT_EQ(harness::wine_fault().empty(), !c.wine_fault) << harness::wine_fault();
+    }
+    harness::clear_wine_fault();
+}
+
+// Run only by the ctest e2e_wine_fault_status, which expects the test
+// program to end with harness::INFRASTRUCTURE_EXIT instead of a failure.
+TEST(WineFault, DISABLED_AFailedTestAfterWineFailedEndsWithItsOwnStatus)
+{
+    const std::string folder = harness::windows_path(e2e::work_dir("wine_fault", nullptr));
+    harness::Session s(folder, "", sim::default_machine());
+    std::string error;
+    ASSERT_TRUE(s.start(&error)) << error;
 }
 
 } // namespace

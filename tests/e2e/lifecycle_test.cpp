@@ -11,17 +11,17 @@
 #include <vector>
 
 #include "e2e.h"
+#include "resource.h"
 #include "trace.h"
 
 namespace
 {
 
-const char *const CLASS = "Korvane Traskell";
-const char *const SETTINGS = "41,5A,7,1\n60,80,7\n";
-const sim::Bdf IDE{0, 7, 1}, ISA{0, 7, 0};
-constexpr WORD IDM_VERSION = 40001, IDM_EXIT = 40002;
-constexpr UINT WM_TRAYNOTIFY = 0x8064;
-constexpr DWORD TRAYRETRY_MS = 2000;
+using e2e::applied_settings;
+using e2e::restored_settings;
+using e2e::SETTINGS;
+const char *const CLASS = TRAY_CLASS_NAME;
+const sim::Bdf IDE{0, 7, 1};
 
 // The system functions whose calls the tests follow, with their argument
 // counts.
@@ -107,29 +107,6 @@ Program launch(const std::string &test, const Options &options = {})
     return p;
 }
 
-Trace applied_settings(const sim::Chipset &m)
-{
-    return applied_line(0x41, 0x5A, 7, 1, m.peek(IDE, 0x41)) +
-           applied_line(0x60, 0x80, 7, 0, m.peek(ISA, 0x60));
-}
-
-Trace restored_settings(const sim::Chipset &m)
-{
-    return restored(0x80003941, 0xCFD, m.peek(IDE, 0x41)) +
-           restored(0x80003860, 0xCFC, m.peek(ISA, 0x60));
-}
-
-// The About box of a Version command posted now shows only once the window
-// has handled every message posted before it; the box is closed again.
-void settle(const Program &p, const std::string &caption)
-{
-    harness::post_command(p.window, IDM_VERSION);
-    HWND box = harness::wait_window(p.session->pid(), "#32770", caption, e2e::TIMEOUT_MS);
-    ASSERT_NE(box, nullptr);
-    harness::click(box, IDOK);
-    ASSERT_TRUE(harness::wait_no_window(p.session->pid(), "#32770", caption, e2e::TIMEOUT_MS));
-}
-
 const std::string CP932_ABOUT = "\x81\x75Sov\x81\x76Version";
 
 void exit_and_expect_restore(Program &p, const sim::Chipset &machine)
@@ -171,7 +148,7 @@ void expect_tray_record(const Program &p, std::uint32_t address)
     ASSERT_TRUE(p.session->read_memory(address, head, sizeof head));
     EXPECT_EQ(head[0], 88u);
     EXPECT_EQ(head[1], p.hwnd);
-    EXPECT_EQ(head[2], 1001u);
+    EXPECT_EQ(head[2], unsigned(ID_TRAYICON));
     EXPECT_EQ(head[3], unsigned(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(head[4], WM_TRAYNOTIFY);
 }
@@ -258,7 +235,7 @@ TEST(TrayLifecycle, OnlyASessionThatReallyEndsTakesTheSettingsBack)
         ASSERT_TRUE(harness::send(p.window, WM_ENDSESSION, c.ending, 0, &answer, e2e::TIMEOUT_MS));
         EXPECT_EQ(answer, 0);
         if (!c.ending) {
-            settle(p, CP932_ABOUT);
+            ASSERT_TRUE(e2e::barrier(*p.session, p.window));
             EXPECT_FALSE(p.session->exited());
             EXPECT_TRACE(p.session->trace(), applied_settings(machine));
             EXPECT_EQ(p.session->peek(IDE, 0x41), 0x5A);

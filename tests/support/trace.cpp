@@ -5,12 +5,11 @@
 
 #include "pci_config.h"
 
-Trace applied_line(std::uint32_t reg, std::uint32_t value, std::uint32_t device,
-                   std::uint32_t function, std::uint8_t previous)
+Trace applied_line(std::uint32_t address, std::uint32_t value, std::uint8_t previous)
 {
-    std::uint32_t a = 0x80000000u | (device << 11) | (function << 8) | reg;
-    std::uint16_t port = static_cast<std::uint16_t>(0xCFC + (reg & 3));
-    return {sim::out32(0xCF8, a), sim::in8(port, previous), sim::out32(0xCF8, a),
+    // Mechanism #1: the byte lane is the address's bits 1-0.
+    const auto port = static_cast<std::uint16_t>(0xCFC + (address & 3));
+    return {sim::out32(0xCF8, address), sim::in8(port, previous), sim::out32(0xCF8, address),
             sim::out8(port, value & 0xFF)};
 }
 

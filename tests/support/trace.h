@@ -12,9 +12,11 @@
 
 using Trace = std::vector<sim::PortOp>;
 
-// The four operations of one applied settings line: journal read, then write.
-Trace applied_line(std::uint32_t reg, std::uint32_t value, std::uint32_t device,
-                   std::uint32_t function, std::uint8_t previous);
+// The four operations of one applied settings line that selects `address`
+// (given as a literal by the caller, never worked out with the engine's
+// formula): journal read, then write, on the data port of the address's
+// byte lane.
+Trace applied_line(std::uint32_t address, std::uint32_t value, std::uint8_t previous);
 // The two operations that put one journalled byte back.
 Trace restored(std::uint32_t address, std::uint16_t port, std::uint8_t previous);
 Trace operator+(Trace a, const Trace &b);

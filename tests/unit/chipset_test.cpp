@@ -114,17 +114,88 @@ TEST(Chipset, LoadsLspciDumps)
     EXPECT_EQ(c.peek({0, 0, 0}, 0x60), 0x00); // not in the dump
     EXPECT_EQ(c.peek({1, 5, 2}, 0x03), 0x33);
     EXPECT_EQ(c.functions().at(Bdf{1, 5, 2}).name, "USB controller: Foo");
+}
 
-    const char *bad[] = {"",
-                         "hello\n",
-                         "00: 86 80\n",
-                         "00:00.0 x\n00: 8 80\n",
-                         "00:00.0 x\nzz: 00\n",
-                         "00:20.0 x\n00: 00\n"};
-    for (const char *text : bad) {
-        sim::Chipset d;
-        EXPECT_FALSE(d.load_lspci(text, &error)) << text;
-        EXPECT_FALSE(error.empty());
+const std::string SLOT = "00:00.0 Host bridge\n";
+const std::string ROW = "00: 86 80 90 71 06 00 10 22 03 00 00 06 00 40 00 00\n";
+
+struct BadDump {
+    const char *name;
+    std::string text;
+    std::string message; // the whole message, line number first
+};
+
+// A dump is a user's file: each of these ends in a message, never a crash.
+const BadDump bad_dumps[] = {
+    {"empty file", "", "the dump is empty"},
+    {"blank lines only", "\n  \n", "no device in the dump"},
+    {"prose", "hello\n", "line 1: not an lspci -x dump: 'hello'"},
+    {"row before any device", ROW, "line 1: bytes before any device line ('bb:dd.f name')"},
+    {"slot cut after the bus", "0000:0", "line 1: not an lspci -x dump: '0000:0'"},
+    {"domain, cut short", "0000:00", "line 1: not an lspci -x dump: '0000:00'"},
+    {"slot without function", SLOT + "00:07.\n", "line 2: bad byte '07.' (two hex digits each)"},
+    {"offset alone", SLOT + "0", "line 2: not an lspci -x dump: '0'"},
+    {"row without bytes", SLOT + "50:\n", "line 2: no bytes after offset 50"},
+    {"one hex digit", SLOT + "00: 8 80\n", "line 2: bad byte '8' (two hex digits each)"},
+    {"not hex", SLOT + "00: 86 zz\n", "line 2: bad byte 'zz' (two hex digits each)"},
+    {"three digits", SLOT + "00: 868\n", "line 2: bad byte '868' (two hex digits each)"},
+    {"bad offset", SLOT + "zz: 00\n", "line 2: not an lspci -x dump: 'zz: 00'"},
+    {"17 bytes in a row", SLOT + "00: 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10\n",
+     "line 2: more than 16 bytes in a row"},
+    {"offset past f0", SLOT + "f8: 01 02 03 04 05 06 07 08\n",
+     "line 2: offset f8 does not start a row of 16 bytes"},
+    {"offset 1001", SLOT + "1001: 00\n", "line 2: not an lspci -x dump: '1001: 00'"},
+    {"device 20", "00:20.0 x\n00: 00\n", "line 1: device 20 is above 1f"},
+    {"function 8", "00:07.8 x\n00: 00\n", "line 1: function 8 is above 7"},
+    {"domain 0001", "0001:00:00.0 x\n00: 00\n",
+     "line 1: domain 0001: ports CF8/CFC reach domain 0000 only"},
+    {"a function twice", SLOT + ROW + "\n" + SLOT, "line 4: 00:00.0 again (first on line 1)"},
+    {"NUL in a row", SLOT + std::string("00: 86\0 80\n", 11),
+     "line 2: control byte '\\x00' at column 7"},
+    {"NUL in a name", std::string("00:00.0 x\0y\n", 12),
+     "line 1: control byte '\\x00' at column 10"},
+    {"escape in a name", "00:00.0 \x1b[31mred\n", "line 1: control byte '\\x1B' at column 9"},
+    {"CR-only ends, bad third line", "00:00.0 x\r00: 00\rzz\r",
+     "line 3: not an lspci -x dump: 'zz'"},
+    {"1 MB line", SLOT + std::string(1 << 20, '0'),
+     "line 2: 1048576 bytes long: not a line of lspci"},
+};
+
+TEST(Chipset, MalformedDumpsEndInAMessageNamingTheLineAndAddNothing)
+{
+    for (const BadDump &d : bad_dumps) {
+        sim::Chipset c;
+        std::string error;
+        EXPECT_FALSE(c.load_lspci(d.text, &error)) << d.name;
+        EXPECT_EQ(error, d.message) << d.name;
+        EXPECT_TRUE(c.functions().empty()) << d.name;
+    }
+}
+
+TEST(Chipset, DumpsReadWhateverTheirLineEnds)
+{
+    const std::string bytes = "00: 86 80 90 71\n50: 0c 02\n";
+    const struct {
+        const char *name;
+        std::string text;
+    } cases[] = {
+        {"LF", "00:00.0 Host\n" + bytes},
+        {"CR LF", "00:00.0 Host\r\n00: 86 80 90 71\r\n50: 0c 02\r\n"},
+        {"CR alone", "00:00.0 Host\r00: 86 80 90 71\r50: 0c 02\r"},
+        {"no end after the last row", "00:00.0 Host\n00: 86 80 90 71\n50: 0c 02"},
+        {"extended rows ignored", "00:00.0 Host\n" + bytes + "100: 01 02\nff0: 03\n"},
+    };
+    for (const auto &c : cases) {
+        sim::Chipset m;
+        std::string error;
+        ASSERT_TRUE(m.load_lspci(c.text, &error)) << c.name << ": " << error;
+        ASSERT_EQ(m.functions().size(), 1u) << c.name;
+        const sim::Function &f = m.functions().at(Bdf{0, 0, 0});
+        EXPECT_EQ(f.name, "Host") << c.name;
+        std::array<std::uint8_t, 256> expected{};
+        expected[0] = 0x86, expected[1] = 0x80, expected[2] = 0x90, expected[3] = 0x71;
+        expected[0x50] = 0x0C, expected[0x51] = 0x02;
+        EXPECT_EQ(f.bytes, expected) << c.name;
     }
 }
 

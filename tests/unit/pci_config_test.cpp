@@ -72,7 +72,7 @@ TEST(PciConfig, WorkedExampleReadsThenWritesTheIdeTimingByte)
     cfg_read_record(0x43, 7, 1);
     cfg_write_byte(0x43, 7, 1, 0x5A);
 
-    EXPECT_TRACE(ports(), applied_line(0x43, 0x5A, 7, 1, 0xA3));
+    EXPECT_TRACE(ports(), applied_line(0x80003943, 0x5A, 0xA3));
     EXPECT_EQ(sim::active_chipset().peek({0, 7, 1}, 0x43), 0x5A);
     EXPECT_EQ(journal_entry(0).previous, 0xA3u);
 }

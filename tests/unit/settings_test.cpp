@@ -15,15 +15,17 @@
 namespace
 {
 
+// What one applied line must have sent: CONFIG_ADDRESS as a literal (from
+// the line's register, device and function by hand) and the value.
 struct Applied {
-    std::uint32_t reg, value, device, function;
+    std::uint32_t address, value;
 };
 
 Trace expected_pass(const std::vector<Applied> &lines)
 {
     Trace t;
     for (const Applied &l : lines)
-        t = t + applied_line(l.reg, l.value, l.device, l.function, 0xFF);
+        t = t + applied_line(l.address, l.value, 0xFF);
     return t;
 }
 
@@ -52,44 +54,44 @@ struct FileCase {
 const std::string pad244 = repeat(' ', 244);
 
 const FileCase file_cases[] = {
-    {"all four fields", "41,5A,7,1\n", {{0x41, 0x5A, 7, 1}}},
-    {"device and function default to 0", "41,5A\n", {{0x41, 0x5A, 0, 0}}},
-    {"register alone", "41\n", {{0x41, 0, 0, 0}}},
-    {"a run of commas is one separator", "41,,5A\n", {{0x41, 0x5A, 0, 0}}},
-    {"leading comma makes no empty field", ",41,5A\n", {{0x41, 0x5A, 0, 0}}},
-    {"trailing commas", "41,5A,,,\n", {{0x41, 0x5A, 0, 0}}},
-    {"space after a comma reads as 0", "41, 5A\n", {{0x41, 0, 0, 0}}},
-    {"0x prefix reads as 0", "0x41,5A\n", {{0, 0x5A, 0, 0}}},
-    {"h suffix is harmless", "41h,5Ah\n", {{0x41, 0x5A, 0, 0}}},
-    {"lower-case digits", "4f,a5,1f,7\n", {{0x4F, 0xA5, 0x1F, 7}}},
-    {"fifth field ignored", "41,5A,7,1,99\n", {{0x41, 0x5A, 7, 1}}},
-    {"more than eight digits wrap", "123456789,5A\n", {{0x23456789, 0x5A, 0, 0}}},
-    {"value above FF keeps the low byte", "41,1234\n", {{0x41, 0x1234, 0, 0}}},
-    {"last line without a line feed", "41,5A\n42,11", {{0x41, 0x5A, 0, 0}, {0x42, 0x11, 0, 0}}},
-    {"blank line writes register 0", "\n", {{0, 0, 0, 0}}},
-    {"comma-only line writes register 0", ",,,\n", {{0, 0, 0, 0}}},
-    {"remark line writes register 0", "; tune\n", {{0, 0, 0, 0}}},
-    {"remark with commas keeps its fields", ";41,5A,7,1\n", {{0, 0x5A, 7, 1}}},
-    {"a remark word made of hex letters", "default\n", {{0xDEFA, 0, 0, 0}}},
-    {"tab before the line feed stops the digits", "41,5A\t\n", {{0x41, 0x5A, 0, 0}}},
+    {"all four fields", "41,5A,7,1\n", {{0x80003941, 0x5A}}},
+    {"device and function default to 0", "41,5A\n", {{0x80000041, 0x5A}}},
+    {"register alone", "41\n", {{0x80000041, 0}}},
+    {"a run of commas is one separator", "41,,5A\n", {{0x80000041, 0x5A}}},
+    {"leading comma makes no empty field", ",41,5A\n", {{0x80000041, 0x5A}}},
+    {"trailing commas", "41,5A,,,\n", {{0x80000041, 0x5A}}},
+    {"space after a comma reads as 0", "41, 5A\n", {{0x80000041, 0}}},
+    {"0x prefix reads as 0", "0x41,5A\n", {{0x80000000, 0x5A}}},
+    {"h suffix is harmless", "41h,5Ah\n", {{0x80000041, 0x5A}}},
+    {"lower-case digits", "4f,a5,1f,7\n", {{0x8000FF4F, 0xA5}}},
+    {"fifth field ignored", "41,5A,7,1,99\n", {{0x80003941, 0x5A}}},
+    {"more than eight digits wrap", "123456789,5A\n", {{0xA3456789, 0x5A}}},
+    {"value above FF keeps the low byte", "41,1234\n", {{0x80000041, 0x1234}}},
+    {"last line without a line feed", "41,5A\n42,11", {{0x80000041, 0x5A}, {0x80000042, 0x11}}},
+    {"blank line writes register 0", "\n", {{0x80000000, 0}}},
+    {"comma-only line writes register 0", ",,,\n", {{0x80000000, 0}}},
+    {"remark line writes register 0", "; tune\n", {{0x80000000, 0}}},
+    {"remark with commas keeps its fields", ";41,5A,7,1\n", {{0x80003900, 0x5A}}},
+    {"a remark word made of hex letters", "default\n", {{0x8000DEFA, 0}}},
+    {"tab before the line feed stops the digits", "41,5A\t\n", {{0x80000041, 0x5A}}},
     {"piece starting with NUL is skipped",
      std::string("\0"
                  "41,5A\n42,11\n",
                  12),
-     {{0x42, 0x11, 0, 0}}},
-    {"NUL ends the text of a piece", std::string("41,5A\0,7,1\n", 11), {{0x41, 0x5A, 0, 0}}},
-    {"CR LF is LF", "41,5A,7,1\r\n42,11,7,1\r\n", {{0x41, 0x5A, 7, 1}, {0x42, 0x11, 7, 1}}},
-    {"CR-only line ends make one line", "41,5A,7,1\r42,11,7,1\r", {{0x41, 0x5A, 7, 1}}},
-    {"lone CR inside a field ends its digits", "41\r,5A\n", {{0x41, 0x5A, 0, 0}}},
-    {"CR CR LF keeps one CR", "41,5A\r\r\n", {{0x41, 0x5A, 0, 0}}},
+     {{0x80000042, 0x11}}},
+    {"NUL ends the text of a piece", std::string("41,5A\0,7,1\n", 11), {{0x80000041, 0x5A}}},
+    {"CR LF is LF", "41,5A,7,1\r\n42,11,7,1\r\n", {{0x80003941, 0x5A}, {0x80003942, 0x11}}},
+    {"CR-only line ends make one line", "41,5A,7,1\r42,11,7,1\r", {{0x80003941, 0x5A}}},
+    {"lone CR inside a field ends its digits", "41\r,5A\n", {{0x80000041, 0x5A}}},
+    {"CR CR LF keeps one CR", "41,5A\r\r\n", {{0x80000041, 0x5A}}},
     {"0x1A ends the file",
      "41,5A\n\x1a"
      "42,11\n",
-     {{0x41, 0x5A, 0, 0}}},
+     {{0x80000041, 0x5A}}},
     {"0x1A inside a line keeps what stands before it",
      "41,5A\n42,1\x1a"
      "1\n43,1\n",
-     {{0x41, 0x5A, 0, 0}, {0x42, 1, 0, 0}}},
+     {{0x80000041, 0x5A}, {0x80000042, 1}}},
     {"0x1A first: nothing",
      "\x1a"
      "41,5A\n",
@@ -97,19 +99,19 @@ const FileCase file_cases[] = {
     {"empty file", "", {}},
     {"300-byte line is two pieces",
      "41,5A,7,1" + pad244 + "42,11,7,1" + repeat('z', 38) + "\n",
-     {{0x41, 0x5A, 7, 1}, {0x42, 0x11, 7, 1}}},
+     {{0x80003941, 0x5A}, {0x80003942, 0x11}}},
     {"253-byte line leaves a piece of its line feed alone",
      "41,5A,7,1" + pad244 + "\n",
-     {{0x41, 0x5A, 7, 1}, {0, 0, 0, 0}}},
+     {{0x80003941, 0x5A}, {0x80000000, 0}}},
     {"252 bytes and CR LF fit in one piece",
      "41,5A,7,1" + repeat(' ', 243) + "\r\n",
-     {{0x41, 0x5A, 7, 1}}},
+     {{0x80003941, 0x5A}}},
     {"253 bytes and CR LF: the LF is a piece",
      "41,5A,7,1" + pad244 + "\r\n",
-     {{0x41, 0x5A, 7, 1}, {0, 0, 0, 0}}},
+     {{0x80003941, 0x5A}, {0x80000000, 0}}},
     {"a CR-only file is cut at 253 bytes",
      "41,5A\r" + repeat('1', 247) + "42,11\r43,22\r",
-     {{0x41, 0x5A, 0, 0}, {0x42, 0x11, 0x22, 0}}}, // "11\r43" is the value, "22\r" the device
+     {{0x80000041, 0x5A}, {0x80011042, 0x11}}}, // "11\r43" is the value, "22\r" the device
 };
 
 class FileFormat : public ::testing::TestWithParam<FileCase>
@@ -151,7 +153,7 @@ TEST(Settings, StopsAfter64AppliedLinesWithoutReadingFurther)
         std::snprintf(line, sizeof line, "%x,1\n", reg); // five bytes each
         content += line;
         if (reg < 0x40 + 64)
-            applied.push_back({reg, 1, 0, 0});
+            applied.push_back({0x80000000 | reg, 1});
     }
     // One byte per read: the pass must stop reading right after line 64.
     EXPECT_TRACE(run_pass(content, 1), expected_pass(applied));
@@ -198,16 +200,16 @@ TEST(Settings, ReadFailureEndsThePieceAndTheNextReadTriesAgain)
          lf,
          4,
          {2},
-         {{0x41, 5, 0, 0}, {0xA, 0, 0, 0}, {0x42, 0x11, 0, 0}, {0x43, 0x22, 0, 0}}},
-        {"at the start of a line ends the pass", lf, 6, {2}, {{0x41, 0x5A, 0, 0}}},
+         {{0x80000041, 5}, {0x8000000A, 0}, {0x80000042, 0x11}, {0x80000043, 0x22}}},
+        {"at the start of a line ends the pass", lf, 6, {2}, {{0x80000041, 0x5A}}},
         {"first read", lf, 0, {1}, {}},
-        {"twice in a row: the second ends the pass", lf, 4, {2, 3}, {{0x41, 5, 0, 0}}},
+        {"twice in a row: the second ends the pass", lf, 4, {2, 3}, {{0x80000041, 5}}},
         // "41," "5A\r" then the read that would find the LF fails.
         {"after a CR, before its LF",
          crlf,
          3,
          {3},
-         {{0x41, 0x5A, 0, 0}, {0, 0, 0, 0}, {0x42, 0x11, 0, 0}, {0x43, 0x22, 0, 0}}},
+         {{0x80000041, 0x5A}, {0x80000000, 0}, {0x80000042, 0x11}, {0x80000043, 0x22}}},
     };
     for (const FailureCase &c : cases) {
         SCOPED_TRACE(c.name);

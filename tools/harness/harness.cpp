@@ -28,7 +28,64 @@ struct ExclusiveLock {
 // Short enough that a test waits little past the moment a condition holds.
 constexpr DWORD POLL_MS = 5;
 
+// CreateProcessA returns within a second or two even under qemu-user; one
+// that has not after this long never will.
+constexpr DWORD START_TIMEOUT_MS = 60000;
+
+// Loader statuses that are the program's own fault (a missing DLL or
+// import, a broken image), not Wine's, though they end it before its entry.
+bool image_fault(DWORD exit_code)
+{
+    switch (exit_code) {
+    case 0xC0000135: // STATUS_DLL_NOT_FOUND
+    case 0xC0000138: // STATUS_ORDINAL_NOT_FOUND
+    case 0xC0000139: // STATUS_ENTRYPOINT_NOT_FOUND
+    case 0xC000007B: // STATUS_INVALID_IMAGE_FORMAT
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string hex32(std::uint32_t v)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%08lx", static_cast<unsigned long>(v));
+    return s;
+}
+
+SRWLOCK g_fault_lock = SRWLOCK_INIT;
+std::string g_fault;
+
+void note_wine_fault(const std::string &why)
+{
+    ExclusiveLock l(&g_fault_lock);
+    if (g_fault.empty())
+        g_fault = why;
+}
+
+// The marker procedure: a breakpoint, then the return of a WNDPROC (four
+// stack arguments). Written once, before the program can run it.
+const std::uint8_t MARKER_PROC[] = {0xCC, 0xC2, 0x10, 0x00};
+
+bool is_set(const volatile LONG &flag)
+{
+    return InterlockedCompareExchange(const_cast<volatile LONG *>(&flag), 0, 0) != 0;
+}
+
 } // namespace
+
+std::string wine_fault()
+{
+    SharedLock l(&g_fault_lock);
+    return g_fault;
+}
+
+void clear_wine_fault()
+{
+    ExclusiveLock l(&g_fault_lock);
+    g_fault.clear();
+}
 
 std::string windows_path(const std::string &path)
 {
@@ -61,6 +118,9 @@ Session::Session(std::string program, std::string workdir, sim::Chipset machine)
 
 Session::~Session()
 {
+    std::string fault = wine_fault();
+    if (!fault.empty())
+        note_wine_fault(fault);
     if (loop_thread_) {
         if (!exited())
             terminate(0xDEAD);
@@ -94,10 +154,38 @@ bool Session::start(std::string *error)
             *error = "CreateThread failed";
         return false;
     }
-    WaitForSingleObject(started_, INFINITE);
+    if (WaitForSingleObject(started_, START_TIMEOUT_MS) != WAIT_OBJECT_0) {
+        note_fault("the process start did not return in " +
+                   std::to_string(START_TIMEOUT_MS / 1000) + " s");
+        if (error)
+            *error = wine_fault();
+        return false;
+    }
     if (!start_ok_ && error)
         *error = start_error_;
     return start_ok_;
+}
+
+void Session::note_fault(const std::string &why)
+{
+    {
+        ExclusiveLock l(&lock_);
+        if (fault_.empty())
+            fault_ = program_ + ": " + why;
+    }
+    note_wine_fault(program_ + ": " + why);
+}
+
+std::string Session::wine_fault() const
+{
+    {
+        SharedLock l(&lock_);
+        if (!fault_.empty())
+            return fault_;
+    }
+    if (start_ok_ && !exited() && !is_set(loader_seen_))
+        return program_ + ": still starting, its entry point not reached";
+    return "";
 }
 
 DWORD WINAPI Session::LoopProc(LPVOID self)
@@ -137,6 +225,10 @@ void Session::loop()
     if (!created) {
         start_error_ =
             "CreateProcessA(" + program_ + ") failed, error " + std::to_string(create_error);
+        // A program that is there and still does not start: Wine failed.
+        if (GetFileAttributesA(program_.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            create_error != ERROR_BAD_EXE_FORMAT)
+            note_fault("CreateProcessA failed, error " + std::to_string(create_error));
         SetEvent(started_);
         return;
     }
@@ -179,6 +271,8 @@ void Session::loop()
             break;
         case EXIT_PROCESS_DEBUG_EVENT:
             exit_code_ = ev.u.ExitProcess.dwExitCode;
+            if (!is_set(loader_seen_) && !image_fault(exit_code_))
+                note_fault("ended with " + hex32(exit_code_) + " before its entry point");
             ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, DBG_CONTINUE);
             InterlockedExchange(&exited_, 1);
             return;
@@ -194,13 +288,19 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
     const EXCEPTION_RECORD &rec = ev.u.Exception.ExceptionRecord;
     bool first = ev.u.Exception.dwFirstChance != 0;
     if (first) {
+        if ((rec.ExceptionCode == EXCEPTION_BREAKPOINT ||
+             rec.ExceptionCode == EXCEPTION_SINGLE_STEP) &&
+            marker_hit(ev))
+            return DBG_CONTINUE;
         if (rec.ExceptionCode == EXCEPTION_BREAKPOINT) {
             auto address =
                 static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(rec.ExceptionAddress));
             if (on_watched_call(ev.dwThreadId, address))
                 return DBG_CONTINUE;
             // The loader's breakpoint that announces a debugged process:
-            // the imports are bound, the program's code has not run.
+            // every DLL is in and the imports are bound, the program's entry
+            // point comes next.
+            InterlockedExchange(&loader_seen_, 1);
             if (!redirected_ && !watches_.empty())
                 redirect_imports();
             return DBG_CONTINUE;
@@ -215,11 +315,88 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
                     return DBG_CONTINUE;
         }
     }
+    const auto address =
+        static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(rec.ExceptionAddress));
+    if (!is_set(loader_seen_))
+        note_fault("exception " + hex32(rec.ExceptionCode) + " at " + hex32(address) +
+                   " before its entry point");
     ExclusiveLock l(&lock_);
-    unhandled_.push_back(
-        {rec.ExceptionCode,
-         static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(rec.ExceptionAddress)), first});
+    unhandled_.push_back({rec.ExceptionCode, address, first});
     return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+// The marker procedure's breakpoint: count it and go on to its return. The
+// context's Eip is set outright, whichever side of the int3 Wine (or
+// qemu-user) reports it on.
+bool Session::marker_hit(const DEBUG_EVENT &ev)
+{
+    const auto proc = static_cast<std::uint32_t>(marker_proc_);
+    if (!proc)
+        return false;
+    HANDLE thread = nullptr;
+    for (const auto &t : threads_)
+        if (t.first == ev.dwThreadId)
+            thread = t.second;
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL;
+    if (!thread || !GetThreadContext(thread, &ctx))
+        return false;
+    const auto at = static_cast<std::uint32_t>(
+        reinterpret_cast<UINT_PTR>(ev.u.Exception.ExceptionRecord.ExceptionAddress));
+    if ((at != proc && at != proc + 1) && (ctx.Eip != proc && ctx.Eip != proc + 1))
+        return false;
+    ctx.Eip = proc + 1;
+    if (!SetThreadContext(thread, &ctx))
+        return false;
+    // The marker's number is the WNDPROC's wParam: [esp] is the return
+    // address, then hwnd, message, wParam. Markers are dispatched in the
+    // order posted, so one stands for every one before it, even one whose
+    // window was gone.
+    DWORD marker = 0;
+    SIZE_T got = 0;
+    if (!ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(static_cast<UINT_PTR>(ctx.Esp + 12)),
+                           &marker, sizeof marker, &got) ||
+        got != sizeof marker)
+        marker = static_cast<DWORD>(markers_seen_) + 1;
+    if (static_cast<LONG>(marker) > markers_seen_)
+        InterlockedExchange(&markers_seen_, static_cast<LONG>(marker));
+    return true;
+}
+
+unsigned Session::post_marker(HWND window)
+{
+    if (!process_ || exited())
+        return 0;
+    if (!marker_proc_) {
+        void *page = VirtualAllocEx(process_, nullptr, sizeof MARKER_PROC, MEM_COMMIT | MEM_RESERVE,
+                                    PAGE_EXECUTE_READWRITE);
+        SIZE_T written = 0;
+        if (!page ||
+            !WriteProcessMemory(process_, page, MARKER_PROC, sizeof MARKER_PROC, &written) ||
+            written != sizeof MARKER_PROC)
+            return 0;
+        FlushInstructionCache(process_, page, sizeof MARKER_PROC);
+        InterlockedExchange(&marker_proc_, static_cast<LONG>(reinterpret_cast<UINT_PTR>(page)));
+    }
+    const LONG n = markers_posted_ + 1;
+    // DispatchMessage calls a WM_TIMER's lParam as its procedure.
+    if (!PostMessageA(window, WM_TIMER, static_cast<WPARAM>(n), marker_proc_))
+        return 0;
+    markers_posted_ = n;
+    return static_cast<unsigned>(n);
+}
+
+bool Session::marker_handled(unsigned marker) const
+{
+    return marker && static_cast<unsigned>(InterlockedCompareExchange(
+                         const_cast<volatile LONG *>(&markers_seen_), 0, 0)) >= marker;
+}
+
+bool Session::barrier(HWND window, DWORD timeout_ms)
+{
+    const unsigned marker = post_marker(window);
+    return marker && wait_until([&] { return marker_handled(marker) || exited(); }, timeout_ms) &&
+           marker_handled(marker);
 }
 
 bool Session::emulate(HANDLE thread)

@@ -32,6 +32,17 @@ struct Call {
     bool faked;            // answered by the harness, the function never ran
 };
 
+// Exit status of a run (harness.exe, a test program) that failed because
+// Wine did, not the program: the one status a test runner may retry on.
+constexpr int INFRASTRUCTURE_EXIT = HARNESS_INFRASTRUCTURE_EXIT;
+
+// Faults of Wine itself that a Session has seen in this process since the
+// last clear: a process start that failed or never returned, a process
+// that ended or faulted, or was still starting, before its entry point.
+// Empty when there was none; the first one is kept.
+std::string wine_fault();
+void clear_wine_fault();
+
 struct Exception {
     DWORD code;
     std::uint32_t address;
@@ -75,6 +86,11 @@ public:
     };
     bool os_version(OsVersion *out) const;
 
+    // Why this run failed because of Wine, or empty: see wine_fault(). A
+    // program that is still starting counts, so ask only once a wait for
+    // the program has failed.
+    std::string wine_fault() const;
+
     DWORD pid() const { return pid_; }
     bool exited() const;
     // Waits for the end of the process; false on time-out.
@@ -94,6 +110,18 @@ public:
 
     // Exceptions passed back to the program (not handled here).
     std::vector<Exception> unhandled() const;
+
+    // A barrier ordered after every message posted to the thread of
+    // `window` before it (a sent message is none: a thread takes sent
+    // messages before posted ones). post_marker posts a WM_TIMER whose
+    // procedure is a breakpoint in a page the harness gives the process, so
+    // the program's own window procedure never sees it; the marker counts
+    // as handled once the program's message loop has dispatched it. Returns
+    // the marker's number, 0 when it could not be posted.
+    unsigned post_marker(HWND window);
+    bool marker_handled(unsigned marker) const;
+    // Both: true once every message posted before has been handled.
+    bool barrier(HWND window, DWORD timeout_ms);
 
     // CPU time (user and kernel) the program has used so far, in units of
     // 100 ns; false when the system does not tell.
@@ -115,6 +143,8 @@ private:
     HANDLE thread_handle(DWORD tid) const;
     void redirect_imports();
     bool on_watched_call(DWORD tid, std::uint32_t address);
+    bool marker_hit(const DEBUG_EVENT &ev);
+    void note_fault(const std::string &why);
 
     struct Watch {
         std::string function;
@@ -142,6 +172,11 @@ private:
     std::uint32_t image_base_ = 0;
     std::vector<std::pair<DWORD, HANDLE>> threads_;
     std::vector<Exception> unhandled_;
+    std::string fault_;              // Wine's own failure, under lock_
+    volatile LONG loader_seen_ = 0;  // the loader's breakpoint: entry comes next
+    volatile LONG marker_proc_ = 0;  // its address: int3; ret 16
+    LONG markers_posted_ = 0;        // test thread only
+    volatile LONG markers_seen_ = 0; // debug loop
 };
 
 // ---- windows of the debuggee -------------------------------------------
@@ -172,7 +207,11 @@ std::vector<WindowInfo> children(HWND parent);
 
 // Messages. Posted ones return at once; sent ones report the answer.
 bool post_command(HWND hwnd, WORD id);
+// A tray callback from the program's icon (ID_TRAYICON) with the mouse
+// message as lParam; without `callback_message`, the program's own
+// WM_TRAYNOTIFY.
 bool post_tray(HWND hwnd, UINT callback_message, LPARAM mouse_message);
+bool post_tray(HWND hwnd, LPARAM mouse_message);
 bool post_close(HWND hwnd);
 // WM_QUERYENDSESSION through SendMessageTimeout; false when it timed out.
 bool query_end_session(HWND hwnd, LRESULT *answer, DWORD timeout_ms);

@@ -8,8 +8,11 @@
 // Commands (numbers in C notation, 0x for hex):
 //   window              wait for the main window (of class --class)
 //   styles              print its style, extended style and visibility
-//   cmd ID              post WM_COMMAND ID to it
-//   tray MSG            post the tray callback 0x8064 with lParam MSG
+//   cmd ID              post WM_COMMAND ID to it (a number, IDM_VERSION or
+//                       IDM_EXIT)
+//   tray MSG            post the tray callback WM_TRAYNOTIFY with lParam MSG
+//   barrier             wait until the program has handled every message
+//                       posted to it so far
 //   close               post WM_CLOSE to it
 //   endsession [cancel] send WM_QUERYENDSESSION, print the answer, then
 //                       WM_ENDSESSION: the session ends if the program
@@ -37,7 +40,9 @@
 //   exit                wait for the program to end
 // ARGS follow the program's name on its command line.
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
-// "exit CODE". Returns 0, or 1 when a step failed or timed out.
+// "exit CODE". Returns 0, or 1 when a step failed or timed out, or
+// harness::INFRASTRUCTURE_EXIT when it failed because Wine did (a process
+// start, or a fault before the program's entry point).
 //
 // --report FILE: once the program has ended, FILE gets for people each
 // register it wrote with its byte from before the start and now, its exit
@@ -51,8 +56,10 @@
 #include <string>
 #include <vector>
 
+#include "config_ports.h"
 #include "harness.h"
 #include "report.h"
+#include "resource.h"
 
 namespace
 {
@@ -84,6 +91,19 @@ unsigned long number(const std::string &s)
     return std::strtoul(s.c_str(), nullptr, 0);
 }
 
+// A command ID by the program's own name for it, or a number.
+unsigned long command_id(const std::string &s)
+{
+    return s == "IDM_VERSION" ? IDM_VERSION : s == "IDM_EXIT" ? IDM_EXIT : number(s);
+}
+
+// A run that failed because Wine did, told apart from the program's faults.
+int wine_failed(const std::string &why)
+{
+    std::printf("harness: Wine failed, not the program: %s\n", why.c_str());
+    return harness::INFRASTRUCTURE_EXIT;
+}
+
 int usage()
 {
     std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
@@ -98,7 +118,7 @@ int main(int argc, char **argv)
 {
     std::string machine_file, cwd, trace_out, drive, program, arguments, report_file, failed_step;
     bool exit_chosen = false;
-    std::string cls = "Korvane Traskell";
+    std::string cls = TRAY_CLASS_NAME;
     DWORD timeout = 20000;
     bool exit_after_start = false;
     for (int i = 1; i < argc; ++i) {
@@ -149,11 +169,11 @@ int main(int argc, char **argv)
     std::string error;
     if (!session.start(&error)) {
         std::fprintf(stderr, "harness: %s\n", error.c_str());
-        return 1;
+        return session.wine_fault().empty() ? 1 : wine_failed(session.wine_fault());
     }
 
     if (exit_after_start)
-        drive = "window;cmd 40002;exit" + (drive.empty() ? "" : ";" + drive);
+        drive = "window;cmd IDM_EXIT;exit" + (drive.empty() ? "" : ";" + drive);
     bool ok = true;
     HWND main_window = nullptr, dialog = nullptr;
     auto need_main = [&] {
@@ -177,10 +197,12 @@ int main(int argc, char **argv)
                             static_cast<unsigned long>(w.exstyle), w.visible);
             }
         } else if (c == "cmd") {
-            ok = need_main() && harness::post_command(main_window, number(arg));
-            exit_chosen = exit_chosen || (ok && number(arg) == 40002);
+            ok = need_main() && harness::post_command(main_window, command_id(arg));
+            exit_chosen = exit_chosen || (ok && command_id(arg) == IDM_EXIT);
         } else if (c == "tray") {
-            ok = need_main() && harness::post_tray(main_window, 0x8064, number(arg));
+            ok = need_main() && harness::post_tray(main_window, number(arg));
+        } else if (c == "barrier") {
+            ok = need_main() && session.barrier(main_window, timeout);
         } else if (c == "close") {
             ok = need_main() && harness::post_close(main_window);
         } else if (c == "endsession") {
@@ -279,12 +301,16 @@ int main(int argc, char **argv)
                     e.first_chance ? "" : " (last chance)");
     if (session.exited())
         std::printf("exit %ld\n", static_cast<long>(code));
+    bool reported = true, all_well = false;
     if (!report_file.empty()) {
-        bool all_well = false;
         std::string text = report::restore_report(
             report::outcome(session, machine, program, failed_step, exit_chosen, timeout),
             &all_well);
-        return report::write_file(report_file, text) && all_well ? 0 : 1;
+        reported = report::write_file(report_file, text);
     }
+    if (!ok && !session.wine_fault().empty())
+        return wine_failed(session.wine_fault());
+    if (!report_file.empty())
+        return reported && all_well ? 0 : 1;
     return ok ? 0 : 1;
 }

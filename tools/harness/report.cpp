@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "config_ports.h"
 #include "harness.h"
 
 namespace report
@@ -15,12 +16,12 @@ namespace
 
 bool is_data_port(const sim::PortOp &op)
 {
-    return op.width == 1 && op.port >= 0xCFC && op.port <= 0xCFF;
+    return op.width == 1 && op.port >= CONFIG_DATA && op.port <= CONFIG_DATA + 3;
 }
 
 bool is_address_write(const sim::PortOp &op)
 {
-    return op.port == 0xCF8 && op.width == 4 && op.dir == sim::PortOp::Out;
+    return op.port == CONFIG_ADDRESS && op.width == 4 && op.dir == sim::PortOp::Out;
 }
 
 bool same_register(const sim::Target &a, const sim::Target &b)

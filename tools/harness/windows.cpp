@@ -1,6 +1,8 @@
 // Finding and driving the debuggee's windows from the test's thread.
 #include "harness.h"
 
+#include "resource.h"
+
 namespace harness
 {
 
@@ -121,7 +123,12 @@ bool post_command(HWND hwnd, WORD id)
 bool post_tray(HWND hwnd, UINT callback_message, LPARAM mouse_message)
 {
     // wParam: the icon's identifier, as the shell passes it.
-    return PostMessageA(hwnd, callback_message, 1001, mouse_message) != FALSE;
+    return PostMessageA(hwnd, callback_message, ID_TRAYICON, mouse_message) != FALSE;
+}
+
+bool post_tray(HWND hwnd, LPARAM mouse_message)
+{
+    return post_tray(hwnd, WM_TRAYNOTIFY, mouse_message);
 }
 
 bool post_close(HWND hwnd)

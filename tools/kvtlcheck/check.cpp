@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 #include "file_io.h"
 #include "pci_config.h"
@@ -16,20 +15,11 @@ namespace
 
 const char CTRL_Z = 0x1A;
 const int PIECE_MAX = LINE_BUFFER_SIZE - 1;
-// What a host bridge decodes of CONFIG_ADDRESS: bits 30-24 are reserved.
-const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
 const char *const FIELD_NAMES[4] = {"register", "value", "device", "function"};
 
 bool is_hex(char c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-std::string hex(std::uint32_t v, int width = 2)
-{
-    char s[16];
-    std::snprintf(s, sizeof s, "%0*X", width, v);
-    return s;
 }
 
 std::string describe_char(char c)
@@ -237,6 +227,13 @@ std::string range(int first, int last)
 
 } // namespace
 
+std::string hex(std::uint32_t v, int width)
+{
+    char s[16];
+    std::snprintf(s, sizeof s, "%0*X", width, v);
+    return s;
+}
+
 const char *kind_name(Kind k)
 {
     switch (k) {
@@ -324,7 +321,6 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     char line[LINE_BUFFER_SIZE];
     size_t off = 0;
     int part = 0; // pieces of the current program line read before this one
-    std::map<std::uint32_t, int> first_set; // decoded address -> line
     int n;
     while ((n = reader_next_piece(&reader, line)) > 0) {
         const std::string piece(line, static_cast<size_t>(n));
@@ -377,11 +373,13 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
             check_fields(a, text);
             check_numbers(a);
             check_machine(a, machine);
-            auto earlier = first_set.emplace(a.address & ADDRESS_DECODED, a.line);
-            if (!earlier.second)
+            // Journal entries and applied lines go one for one.
+            const int first = journal_first_entry(count);
+            if (first != count)
                 warn(a, Kind::Duplicate,
                      sim::format(a.reaches) + " register " + hex(a.offset) +
-                         " was already set on line " + std::to_string(earlier.first->second) +
+                         " was already set on line " +
+                         std::to_string(report->applied[static_cast<size_t>(first)].line) +
                          ": the journal holds the byte that line wrote, and the restore uses "
                          "the one from before it");
             if (merges_lines(piece))
@@ -434,11 +432,12 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     report->all_restored = true;
     for (const auto &f : machine.functions())
         report->all_restored &= chip.functions().at(f.first).bytes == f.second.bytes;
-    std::map<std::uint32_t, bool> listed;
-    for (const Applied &a : report->applied)
-        if (a.present && listed.emplace(a.address & ADDRESS_DECODED, true).second)
+    for (size_t i = 0; i < report->applied.size(); i++) {
+        const Applied &a = report->applied[i];
+        if (a.present && journal_first_entry(static_cast<int>(i)) == static_cast<int>(i))
             report->restored.push_back({a.reaches, a.offset, machine.peek(a.reaches, a.offset),
                                         chip.peek(a.reaches, a.offset)});
+    }
     return true;
 }
 

@@ -78,6 +78,8 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
 
 // "41,5A\\n", non-printing bytes as \xNN.
 std::string escape(const std::string &bytes);
+// Upper-case hex, zero-padded to `width` digits: "5A", "80003943".
+std::string hex(std::uint32_t v, int width = 2);
 
 std::string render_table(const Report &report, const std::string &file, bool colour);
 // One array, one object per applied line.

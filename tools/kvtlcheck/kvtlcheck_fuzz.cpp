@@ -1,6 +1,7 @@
 // libFuzzer target: the checker on any file. It must not crash, must list
-// exactly the lines that load_settings applies, and both renderings must
-// hold up on whatever bytes the lines contain.
+// exactly the lines of the plain model of the format and those that
+// load_settings applies, and both renderings must hold up on whatever bytes
+// the lines contain.
 //
 // Input: byte 0 = read chunk size (0: whole reads), the rest = the file.
 #include <cstddef>
@@ -8,11 +9,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "check.h"
 #include "memory_files.h"
 #include "pci_config.h"
 #include "settings.h"
+#include "settings_model.h"
 
 namespace
 {
@@ -59,6 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string json = kvtlcheck::render_json(report);
     for (unsigned char c : json)
         check(c >= 0x20 ? c < 0x7F : c == '\n', "JSON is printable ASCII");
+
+    // The plain model of the format (tests/support) on the same file.
+    const std::vector<model::Line> ref = model::settings_pass(file);
+    check(ref.size() == report.applied.size(), "as many lines as the model");
+    for (size_t i = 0; i < ref.size() && i < report.applied.size(); i++) {
+        const kvtlcheck::Applied &a = report.applied[i];
+        check(a.address == ref[i].address && a.port == ref[i].port, "address as the model");
+        check(a.reg == ref[i].reg && a.value == ref[i].value && a.device == ref[i].device &&
+                  a.function == ref[i].function,
+              "fields as the model");
+    }
 
     // The engine's own pass on the same file: same lines, same order.
     sim::active_chipset() = machine;

@@ -17,13 +17,6 @@ const char *const BOLD = "\033[1m";
 const char *const RESET = "\033[0m";
 const size_t TEXT_COLUMN = 28;
 
-std::string hex(std::uint32_t v, int width = 2)
-{
-    char s[16];
-    std::snprintf(s, sizeof s, "%0*X", width, v);
-    return s;
-}
-
 std::string lines(const Applied &a)
 {
     return a.line == a.last_line ? std::to_string(a.line)

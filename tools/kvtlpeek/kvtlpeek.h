@@ -6,10 +6,9 @@
 
 #include <cstdint>
 
-// ---- hardware: the only port instructions of the program --------------
+#include "config_ports.h"
 
-const std::uint16_t CONFIG_ADDRESS = 0xCF8;
-const std::uint16_t CONFIG_DATA = 0xCFC;
+// ---- hardware: the only port instructions of the program --------------
 
 void hw_out32(std::uint16_t port, std::uint32_t value);
 std::uint32_t hw_in32(std::uint16_t port);

@@ -11,7 +11,7 @@
 // What a host bridge decodes of CONFIG_ADDRESS for one byte: enable, bus,
 // device, function, dword (bits 30-24 are reserved, 1-0 select nothing);
 // the byte lane goes into bits 1-0 of the key.
-static const std::uint32_t ADDRESS_DECODED = 0x80FFFFFCu;
+static const std::uint32_t DWORD_DECODED = 0x80FFFFFCu;
 
 static std::uint32_t g_address;  // the last address sent to 0xCF8
 static std::uint8_t g_lastWrite; // the byte of the last data write
@@ -23,7 +23,7 @@ static int g_line = 1;   // physical line where the next piece starts
 
 static std::uint32_t shadow_key(std::uint16_t port)
 {
-    return (g_address & ADDRESS_DECODED) | (port & 3u);
+    return (g_address & DWORD_DECODED) | (port & 3u);
 }
 
 static int shadow_find(std::uint32_t key)

@@ -1,0 +1,91 @@
+#!/usr/bin/env python3
+"""wine_retry.py on stand-in commands: it tries again only on Wine's own
+failures, logs each retry with the test's name, and counts them."""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+RETRY = os.path.join(HERE, "wine_retry.py")
+INFRA = 75
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def main():
+    tmp = tempfile.mkdtemp(prefix="wine-retry-test-")
+    log = os.path.join(tmp, "retries.log")
+
+    def script(name, body):
+        # Each run appends a line to its own count file, then does `body`
+        # with $n the number of this run.
+        path = os.path.join(tmp, name)
+        with open(path, "w") as f:
+            f.write("#!/bin/sh\necho run >>\"$0.runs\"\nn=$(wc -l <\"$0.runs\")\n" + body + "\n")
+        os.chmod(path, 0o755)
+        return path
+
+    def runs(path):
+        with open(path + ".runs") as f:
+            return len(f.readlines())
+
+    def retry(path, *extra):
+        p = subprocess.run([sys.executable, RETRY, "--log", log, "--infrastructure-exit",
+                            str(INFRA), "--attempt-timeout", "20", *extra, "--", path],
+                           capture_output=True, text=True)
+        return p.returncode, p.stderr
+
+    # name, script body, extra arguments, expected status, runs, retries logged
+    cases = [
+        ("passes", "exit 0", [], 0, 1, 0),
+        ("the program fails", "exit 1", [], 1, 1, 0),
+        ("a failure with another status", "exit 2", [], 2, 1, 0),
+        ("Wine fails once", '[ "$n" -ge 2 ] || exit %d' % INFRA, [], 0, 2, 1),
+        ("Wine fails every time", "exit %d" % INFRA, [], INFRA, 3, 2),
+        ("Wine, then the program", '[ "$n" -ge 2 ] || exit %d; exit 1' % INFRA, [], 1, 2, 1),
+        ("a set-up failure", '[ "$n" -ge 2 ] || exit 3', ["--setup"], 0, 2, 1),
+        # The test program marks its start; one that ends without the mark
+        # never reached its own code.
+        ("e2e_tests never started", '[ "$n" -ge 2 ] || exit 1; : >"$SORVENKA_STARTED_FILE"',
+         [], 0, 2, 1),
+        ("e2e_tests started, then failed", ': >"$SORVENKA_STARTED_FILE"; exit 1', [], 1, 1, 0),
+        ("e2e_tests hung before starting", '[ "$n" -ge 2 ] || sleep 60', ["--attempt-timeout", "2"],
+         0, 2, 1),
+    ]
+    total = 0
+    for i, (name, body, extra, status, count, logged) in enumerate(cases):
+        prefix = "e2e_tests" if name.startswith("e2e_tests") else "cmd"
+        path = script("%s-%d" % (prefix, i), body)
+        before = open(log).read().count("\n") if os.path.exists(log) else 0
+        rc, err = retry(path, "--name", "Suite.Case%d" % i, *extra)
+        after = open(log).read().count("\n") if os.path.exists(log) else 0
+        check(rc == status, "%s: status %d, expected %d (%s)" % (name, rc, status, err))
+        check(runs(path) == count, "%s: %d runs, expected %d" % (name, runs(path), count))
+        check(after - before == logged, "%s: %d retries logged, expected %d" %
+              (name, after - before, logged))
+        check(err.count("infrastructure retry: Suite.Case%d " % i) == logged,
+              "%s: each retry told on stderr with the test's name: %r" % (name, err))
+        total += logged
+
+    p = subprocess.run([sys.executable, RETRY, "--summary", log], capture_output=True, text=True)
+    lines = p.stdout.splitlines()
+    check(lines[-1] == "infrastructure retries: %d" % total, "summary: %r" % lines[-1:])
+    check(len(lines) == total + 1, "summary lists every retry: %r" % lines)
+    p = subprocess.run([sys.executable, RETRY, "--summary", os.path.join(tmp, "none.log")],
+                       capture_output=True, text=True)
+    check(p.stdout == "infrastructure retries: 0\n", "no log, no retries: %r" % p.stdout)
+
+    print("%d failure(s)" % len(failures))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
