@@ -49,7 +49,9 @@ mkdir -p build/run && : >"$log"
 
 echo "Sorvenka on a virtual PC"
 echo "  settings: ${settings#"$root"/}"
-echo "  machine:  ${machine:-built-in 440BX board with PIIX4 (00:00.0, 00:01.0, 00:07.0, 00:07.1, 01:00.0)}"
+builtin="built-in 440BX board with PIIX4, an NE2000 and a PCI bridge"
+builtin+=" (00:00.0, 00:01.0, 00:07.0, 00:07.1, 00:0b.0, 00:0c.0, 01:00.0, 02:04.0)"
+echo "  machine:  ${machine:-$builtin}"
 
 scripts/setup.sh || die "the set-up failed (scripts/setup.sh)"
 
