@@ -1,5 +1,7 @@
 #include "e2e.h"
 
+#include "resource.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -37,6 +39,15 @@ Trace restored_settings(const sim::Chipset &m)
 {
     return restored(0x80003941, 0xCFD, m.peek(IDE, 0x41)) +
            restored(0x80003860, 0xCFC, m.peek(ISA, 0x60));
+}
+
+void exit_and_expect_restore(harness::Session &session, HWND window, const sim::Chipset &m)
+{
+    harness::post_command(window, IDM_EXIT);
+    DWORD code = 1;
+    ASSERT_TRUE(session.wait_exit(TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRACE(session.trace(), applied_settings(m) + restored_settings(m));
 }
 
 std::string work_dir(const std::string &name, const char *cfg)

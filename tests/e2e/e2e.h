@@ -26,6 +26,9 @@ extern const char *const SORVENKA_NOMENU_EXE;
 extern const char *const SETTINGS;
 Trace applied_settings(const sim::Chipset &m);
 Trace restored_settings(const sim::Chipset &m);
+// The shutdown through Exit: every byte of SETTINGS back after the start-up
+// writes on `m`, and exit code 0. Call it inside ASSERT_NO_FATAL_FAILURE.
+void exit_and_expect_restore(harness::Session &session, HWND window, const sim::Chipset &m);
 
 // A fresh working directory for one test, holding kvtl.cfg with `cfg` (no
 // file when `cfg` is null). Host path.

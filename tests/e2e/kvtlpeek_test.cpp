@@ -427,7 +427,7 @@ std::string random_file(std::mt19937 &rng)
     return s;
 }
 
-// Bytes read-only in every function by the PCI specification (header type 0
+// Bytes read-only in every function by the PCI standard (header type 0
 // adds the subsystem IDs): the preview knows a write leaves them alone.
 bool read_only_in_every_function(const sim::Chipset &m, const sim::Bdf &at, unsigned reg)
 {

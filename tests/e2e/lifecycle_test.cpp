@@ -111,11 +111,7 @@ const std::string CP932_ABOUT = "\x81\x75Sov\x81\x76Version";
 
 void exit_and_expect_restore(Program &p, const sim::Chipset &machine)
 {
-    harness::post_command(p.window, IDM_EXIT);
-    DWORD code = 1;
-    ASSERT_TRUE(p.session->wait_exit(e2e::TIMEOUT_MS, &code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_TRACE(p.session->trace(), applied_settings(machine) + restored_settings(machine));
+    e2e::exit_and_expect_restore(*p.session, p.window, machine);
 }
 
 const std::uint32_t NIM_ADD_ = NIM_ADD, NIM_MODIFY_ = NIM_MODIFY, NIM_DELETE_ = NIM_DELETE;
@@ -137,7 +133,7 @@ TEST(TrayLifecycle, MenuIsFollowedByAPostedNullMessage)
                                  {"SetForegroundWindow", {p.hwnd}},
                                  {"TrackPopupMenu", {ANY, TPM_RIGHTBUTTON | TPM_BOTTOMALIGN}},
                                  {"PostMessageA", {p.hwnd, WM_NULL, 0, 0}}});
-        exit_and_expect_restore(p, sim::default_machine());
+        ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, sim::default_machine()));
     }
 }
 
@@ -167,8 +163,8 @@ TEST(TrayLifecycle, NewTaskbarGetsTheIconAgain)
         EXPECT_EQ(answer, 0);
     }
     const std::uint32_t record = p.calls()[0].args[1];
-    expect_tray_record(p, record);
-    exit_and_expect_restore(p, sim::default_machine());
+    ASSERT_NO_FATAL_FAILURE(expect_tray_record(p, record));
+    ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, sim::default_machine()));
     const auto calls = p.calls();
     EXPECT_CALLS(calls, {{"Shell_NotifyIconA", {NIM_ADD_, record}},
                          {"Shell_NotifyIconA", {NIM_ADD_, record}},
@@ -208,7 +204,7 @@ TEST(TrayLifecycle, RefusedIconIsAskedForAgainUntilTheTaskbarHasIt)
         for (auto r : c.requests)
             expected.push_back({"Shell_NotifyIconA", {r}});
         EXPECT_CALLS(p.calls(), expected);
-        exit_and_expect_restore(p, sim::default_machine());
+        ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, sim::default_machine()));
     }
 }
 
@@ -241,7 +237,7 @@ TEST(TrayLifecycle, OnlyASessionThatReallyEndsTakesTheSettingsBack)
             EXPECT_EQ(p.session->peek(IDE, 0x41), 0x5A);
             EXPECT_CALLS(p.calls("Shell_NotifyIconA"), {{"Shell_NotifyIconA", {NIM_ADD_}}});
             // Exit later puts each byte back once.
-            exit_and_expect_restore(p, machine);
+            ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, machine));
             continue;
         }
         // Restored and the icon gone before the answer: Windows may end the
@@ -310,7 +306,7 @@ TEST(Texts, JapaneseOnCodePage932AndEnglishElsewhere)
     EXPECT_TRUE(text_found);
     harness::post_key(warning, VK_RETURN);
     EXPECT_TRUE(second.wait_exit(e2e::TIMEOUT_MS));
-    exit_and_expect_restore(p, sim::default_machine());
+    ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, sim::default_machine()));
 }
 
 // ---- the Windows Wine claims to be -------------------------------------------
@@ -333,7 +329,7 @@ TEST(Windows, ProgramSeesTheConfiguredVersion)
     } else {
         EXPECT_EQ(v.platform, unsigned(VER_PLATFORM_WIN32_NT));
     }
-    exit_and_expect_restore(p, sim::default_machine());
+    ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, sim::default_machine()));
 }
 
 } // namespace

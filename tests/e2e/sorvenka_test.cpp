@@ -173,15 +173,9 @@ TEST(Sorvenka, SecondCopyWarnsAndLeavesTheFirstAndItsRegisters)
     EXPECT_EQ(code, 0u);
 }
 
-// The shutdown through Exit: every journalled byte back after the start-up
-// writes, and exit code 0.
 void exit_and_expect_restore(Running &r, const sim::Chipset &machine)
 {
-    harness::post_command(r.window, IDM_EXIT);
-    DWORD code = 1;
-    ASSERT_TRUE(r.session->wait_exit(e2e::TIMEOUT_MS, &code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_TRACE(r.session->trace(), applied_settings(machine) + restored_settings(machine));
+    e2e::exit_and_expect_restore(*r.session, r.window, machine);
 }
 
 // Checks that the messages posted since `ops` port operations did nothing:

@@ -53,12 +53,12 @@ static bool function_answers(std::uint32_t address)
     return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
 }
 
-// Bytes the PCI specification makes read-only in every function: IDs,
+// Bytes the PCI standard makes read-only in every function: IDs,
 // status, revision, class, header type, capability pointer, interrupt pin,
 // and the subsystem IDs of an ordinary (header type 0) function. A write
 // leaves them as they are. Other read-only bits are the chipset's own: only
 // a write would show them.
-static bool read_only_by_specification(std::uint32_t address, unsigned reg)
+static bool read_only_in_every_function(std::uint32_t address, unsigned reg)
 {
     if (reg <= 0x03 || (reg >= 0x06 && reg <= 0x0B) || reg == 0x0E || reg == 0x34 || reg == 0x3D)
         return true;
@@ -93,9 +93,9 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         return;
     }
     // What the write would leave: nothing where no function answers, the
-    // byte as it is where the specification makes it read-only.
+    // byte as it is where the PCI standard makes it read-only.
     std::uint32_t key = shadow_key(port);
-    if (!function_answers(g_address) || read_only_by_specification(g_address, key & 0xFF))
+    if (!function_answers(g_address) || read_only_in_every_function(g_address, key & 0xFF))
         return;
     int i = shadow_find(key);
     if (i < 0) {
