@@ -54,7 +54,7 @@ struct Applied {
 
 // One register the pass changed, after the restore.
 struct Restored {
-    sim::Bdf at;
+    sim::Bdf at; // where the function sits at power-on
     unsigned offset;
     std::uint8_t pre_pass, now;
 };
@@ -62,8 +62,8 @@ struct Restored {
 struct Report {
     std::vector<Applied> applied;
     std::vector<Warning> file_warnings; // about lines that were not applied
-    std::vector<Restored> restored;     // present registers the pass reached
-    int restore_writes;                 // byte writes the restore issued
+    std::vector<Restored> restored;     // present registers the pass reached, once each
+    int restore_writes;                 // byte writes the restore issued, one per line
     bool all_restored;                  // the whole machine is as before the pass
 
     int warning_count() const;
