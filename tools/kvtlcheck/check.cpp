@@ -361,7 +361,8 @@ int count_lines(const std::string &bytes)
 {
     int lines = 0;
     for (size_t i = 0; i < bytes.size(); i++)
-        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+        if (bytes[i] == '\n' ||
+            (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
             lines++;
     char last = bytes.empty() ? '\n' : bytes.back();
     return lines + (last == '\n' || last == '\r' ? 0 : 1);
@@ -393,8 +394,8 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     reader_start(&reader, file);
     settings_pass(&reader, CheckPieceProc);
     g_pass = nullptr;
-    const bool ctrl_z = reader.at_eof && !reader.failed && reader.pos > 0 &&
-                        reader.buf[reader.pos - 1] == CTRL_Z;
+    const bool ctrl_z =
+        reader.at_eof && !reader.failed && reader.pos > 0 && reader.buf[reader.pos - 1] == CTRL_Z;
     std::string rest(reinterpret_cast<const char *>(reader.buf) + reader.pos,
                      static_cast<size_t>(reader.len - reader.pos));
     bool failed = reader.failed;
@@ -436,8 +437,7 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
         report->all_restored &= chip.functions().at(f.first).bytes == f.second.bytes;
     for (size_t i = 0; i < pass.places.size(); i++) {
         const auto &r = pass.places[i];
-        if (std::find(pass.places.begin(), pass.places.begin() + i, r) ==
-            pass.places.begin() + i)
+        if (std::find(pass.places.begin(), pass.places.begin() + i, r) == pass.places.begin() + i)
             report->restored.push_back({r.first, r.second,
                                         machine.functions().at(r.first).bytes[r.second],
                                         chip.functions().at(r.first).bytes[r.second]});
