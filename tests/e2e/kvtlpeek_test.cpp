@@ -326,8 +326,8 @@ void parse_preview(const std::string &out, std::vector<Row> *rows, std::vector<R
 }
 
 // What kvtlcheck says of the same file on the same machine: its bytes before
-// and written per applied line, and the engine's restore (each register once,
-// from its first entry, in order).
+// and written per applied line, and the engine's restore (every line's byte
+// before, newest first).
 void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
                       std::vector<Row> *restore)
 {
@@ -337,10 +337,8 @@ void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
             lines += "-" + std::to_string(a.last_line);
         rows->push_back({lines, sim::format(a.reaches), a.offset, a.before, a.written});
     }
-    std::set<std::string> restored;
-    for (const kvtlcheck::Applied &a : report.applied)
-        if (restored.insert(sim::format(a.reaches) + hex2(a.offset)).second)
-            restore->push_back({"", sim::format(a.reaches), a.offset, a.before, a.before});
+    for (auto a = report.applied.rbegin(); a != report.applied.rend(); ++a)
+        restore->push_back({"", sim::format(a->reaches), a->offset, a->before, a->before});
 }
 
 // The files of the kvtlcheck tests: every sharp edge of the format.
