@@ -60,7 +60,7 @@ static int next_byte(SettingsReader *r)
         return c;
     // CR LF is one LF, even when the LF comes with the next read.
     if (r->pos == r->len && !refill(r))
-        return r->failed ? END : c;
+        return c;
     if (r->buf[r->pos] == '\n') {
         r->pos++;
         return '\n';
