@@ -222,6 +222,38 @@ TEST(KvtlcheckLines, ReportEveryColumnOfAnAppliedLine)
     EXPECT_EQ(seen(r), std::vector<std::string>{"2 read-only"});
 }
 
+// A file that cannot be read to its end is no file to judge: the pass's own
+// read or the read of what it left unread.
+TEST(KvtlcheckFile, AFailedReadIsReportedInsteadOfAReport)
+{
+    const struct {
+        const char *name;
+        std::string content;
+        unsigned chunk;
+        int failing_call;
+    } cases[] = {
+        {"the pass's first read", "50,0C\n", 0, 1},
+        {"the read after the 64th line", sixty_four_lines() + "50,0C\n", 64 * 7, 2},
+    };
+    for (const auto &c : cases) {
+        memfs::reset();
+        memfs::put("kvtl.cfg", c.content);
+        memfs::set_chunk(c.chunk);
+        memfs::fail_read(c.failing_call);
+        kvtlcheck::Report report;
+        std::string error;
+        EXPECT_FALSE(kvtlcheck::check_file("kvtl.cfg", machine(), &report, &error)) << c.name;
+        EXPECT_EQ(error, "cannot read kvtl.cfg") << c.name;
+        EXPECT_EQ(memfs::open_files(), 0) << c.name;
+    }
+}
+
+TEST(KvtlcheckFile, ReadsTheFileOnce)
+{
+    check("50,0C\n51,0D\n");
+    EXPECT_EQ(memfs::read_calls(), 2) << "one read of the bytes, one that finds the end";
+}
+
 TEST(KvtlcheckRestore, EveryLineIsWrittenBackAndEachRegisterListedOnce)
 {
     kvtlcheck::Report r = check("50,0C\n50,0D\n51,0E\n");

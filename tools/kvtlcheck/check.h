@@ -70,9 +70,10 @@ struct Report {
 };
 
 // Lines are counted as an editor shows them: LF, CR LF and a lone CR each
-// end one. Reads `path` through the engine's file seam and runs the pass on
-// a copy of `machine` (made the active chipset). False, with a message, when
-// the file cannot be opened or read.
+// end one. Runs the engine's own pass over `path` (read once, through the
+// engine's file seam), watching each piece, on a copy of `machine` (made the
+// active chipset), then the restore. False, with a message, when the file
+// cannot be opened or read.
 bool check_file(const std::string &path, const sim::Chipset &machine, Report *report,
                 std::string *error);
 
