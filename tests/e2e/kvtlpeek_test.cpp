@@ -436,7 +436,8 @@ bool read_only_in_every_function(const sim::Chipset &m, const sim::Bdf &at, unsi
 
 // A byte with read-only bits of the chipset's own, written and then read by a
 // later line, is the one thing the preview cannot know without writing; so is
-// a part that mirrors its function 0 under another function number.
+// a part that mirrors its function 0 under another function number, and a
+// bridge's bus numbers, which move what later lines reach.
 bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
 {
     std::map<std::uint32_t, bool> took; // decoded address -> the write stuck
@@ -446,6 +447,9 @@ bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
         if (it != took.end() && !it->second)
             return false;
         if (a.reaches.dev == 0x0B && a.reaches.bus == 0 && a.reaches.fn != 0)
+            return false;
+        const unsigned type = m.peek(a.reaches, 0x0E) & 0x7F;
+        if (a.present && (type == 1 || type == 2) && (a.offset == 0x19 || a.offset == 0x1A))
             return false;
         took[key] = !a.present || a.after == a.written ||
                     read_only_in_every_function(m, a.reaches, a.offset);
