@@ -523,7 +523,7 @@ TEST(Sorvenka, FourPortOperationsPerAppliedLineAndTwoPerRestoredByte)
                 continue;
             applied = applied + applied_line(0x80003800 | reg, value, machine.peek(ISA, reg));
             restore =
-                restore + restored(0x80003800 | reg, 0xCFC + (reg & 3), machine.peek(ISA, reg));
+                restored(0x80003800 | reg, 0xCFC + (reg & 3), machine.peek(ISA, reg)) + restore;
         }
         const std::size_t n = std::min(lines, 64);
         Running r = start("ops_" + std::to_string(lines), cfg.c_str(), machine);
