@@ -18,6 +18,7 @@
 
 #include "check.h"
 #include "e2e.h"
+#include "pci_header.h"
 #include "trace.h"
 
 namespace
@@ -427,15 +428,6 @@ std::string random_file(std::mt19937 &rng)
     return s;
 }
 
-// Bytes read-only in every function by the PCI standard (header type 0
-// adds the subsystem IDs): the preview knows a write leaves them alone.
-bool read_only_in_every_function(const sim::Chipset &m, const sim::Bdf &at, unsigned reg)
-{
-    static const std::set<unsigned> regs = {0x00, 0x01, 0x02, 0x03, 0x06, 0x07, 0x08,
-                                            0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x3D};
-    return regs.count(reg) || (reg >= 0x2C && reg <= 0x2F && (m.peek(at, 0x0E) & 0x7F) == 0);
-}
-
 // A byte with read-only bits of the chipset's own, written and then read by a
 // later line, is the one thing the preview cannot know without writing; so is
 // a part that mirrors its function 0 under another function number.
@@ -449,8 +441,8 @@ bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
             return false;
         if (a.reaches.dev == 0x0B && a.reaches.bus == 0 && a.reaches.fn != 0)
             return false;
-        took[key] = !a.present || a.after == a.written ||
-                    read_only_in_every_function(m, a.reaches, a.offset);
+        took[key] = !a.present || a.after == pci_after_write(m.peek(a.reaches, PCI_HEADER_TYPE),
+                                                             a.offset, a.before, a.written);
     }
     return true;
 }

@@ -14,19 +14,21 @@ namespace kvtlcheck
 
 // Warning kinds, one per sharp edge of the format or the hardware.
 enum class Kind {
-    Register0,  // blank, comma-only or remark line applied as register 0
-    NotHex,     // a field that reads as 0: ' 5A', '0x41', '$41'
-    Wrapped,    // more than eight digits
-    ValueAbove, // value above 0xFF: only the low byte is written
-    Spill,      // device >= 32, function >= 8 or register >= 256
-    Absent,     // no function at the address reached
-    ReadOnly,   // the byte did not take the write
-    Duplicate,  // a register named twice
-    NeverRead,  // lines after the 64th applied one
-    CtrlZ,      // a 0x1A that ends the input early
-    CrOnly,     // lines ended by a CR alone, merged into one
-    Split,      // a piece of a line longer than 253 bytes
-    Nul,        // a NUL byte that cuts a line short or makes it skipped
+    Register0,      // blank, comma-only or remark line applied as register 0
+    NotHex,         // a field that reads as 0: ' 5A', '0x41', '$41'
+    Wrapped,        // more than eight digits
+    ValueAbove,     // value above 0xFF: only the low byte is written
+    Spill,          // device >= 32, function >= 8 or register >= 256
+    Absent,         // no function at the address reached
+    ReadOnly,       // the byte did not take the write
+    Duplicate,      // a register named twice
+    NeverRead,      // lines after the 64th applied one
+    CtrlZ,          // a 0x1A that ends the input early
+    CrOnly,         // lines ended by a CR alone, merged into one
+    Split,          // a piece of a line longer than 253 bytes
+    Nul,            // a NUL byte that cuts a line short or makes it skipped
+    StopsAnswering, // command register bits 0-2 cleared: decoding or bus mastering off
+    BusNumbers,     // a bridge's bus numbers changed: the buses behind it move
 };
 const char *kind_name(Kind k); // "register-0", "not-hex", ...
 
@@ -48,6 +50,8 @@ struct Applied {
     unsigned offset;       // register reached, 0..255
     bool present;          // a function answers there
     std::string name;      // its name on the machine, if any
+    std::string reg_name;  // the register's: "STATUS", "PAM3", "device-specific"
+    bool known;            // the machine's dump shows the byte (else before/after unknown)
     std::uint8_t before, written, after;
     std::vector<Warning> warnings;
 };

@@ -5,6 +5,7 @@
 #include "file_io.h"
 #include "kvtlpeek.h"
 #include "pci_config.h"
+#include "pci_header.h"
 #include "port_io.h"
 #include "settings.h"
 
@@ -53,18 +54,6 @@ static bool function_answers(std::uint32_t address)
     return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
 }
 
-// Bytes the PCI standard makes read-only in every function: IDs,
-// status, revision, class, header type, capability pointer, interrupt pin,
-// and the subsystem IDs of an ordinary (header type 0) function. A write
-// leaves them as they are. Other read-only bits are the chipset's own: only
-// a write would show them.
-static bool read_only_in_every_function(std::uint32_t address, unsigned reg)
-{
-    if (reg <= 0x03 || (reg >= 0x06 && reg <= 0x0B) || reg == 0x0E || reg == 0x34 || reg == 0x3D)
-        return true;
-    return reg >= 0x2C && reg <= 0x2F && !((function_dword(address, 0x0C) >> 16) & 0x7F);
-}
-
 // ---- the engine's port seam --------------------------------------------
 
 void port_out32(std::uint16_t port, std::uint32_t value)
@@ -92,17 +81,30 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         out_text("\r\n");
         return;
     }
-    // What the write would leave: nothing where no function answers, the
-    // byte as it is where the PCI standard makes it read-only.
+    // What the write would leave: nothing where no function answers; where
+    // the standard header knows the byte, what it says (the chipset's own
+    // read-only bits only a real write would show).
     std::uint32_t key = shadow_key(port);
-    if (!function_answers(g_address) || read_only_in_every_function(g_address, key & 0xFF))
+    std::uint32_t address = g_address;
+    if (!function_answers(address))
         return;
+    unsigned header_type = (function_dword(address, 0x0C) >> 16) & 0xFF;
     int i = shadow_find(key);
+    std::uint8_t old;
+    if (i >= 0) {
+        old = g_shadowByte[i];
+    } else {
+        hw_out32(CONFIG_ADDRESS, address);
+        old = hw_in8(port);
+    }
+    std::uint8_t after = pci_after_write(header_type, key & 0xFF, old, value);
+    if (after == old)
+        return;
     if (i < 0) {
         i = g_shadowCount++; // one entry per applied line at most
         g_shadowKey[i] = key;
     }
-    g_shadowByte[i] = value;
+    g_shadowByte[i] = after;
 }
 
 // ---- the rows ------------------------------------------------------------
