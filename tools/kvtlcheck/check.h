@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chipset.h"
+#include "pci_dump.h"
 
 namespace kvtlcheck
 {
@@ -88,5 +89,13 @@ std::string hex(std::uint32_t v, int width = 2);
 std::string render_table(const Report &report, const std::string &file, bool colour);
 // One array, one object per applied line.
 std::string render_json(const Report &report);
+
+// A machine dump as the library reads it; false with "line N: what".
+bool read_dump(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error);
+// The settings file that turns BEFORE into AFTER, and the table of every
+// change (pci_diff_print); returns the number of settings lines.
+int diff_dumps(const std::vector<PciDumpFunction> &before,
+               const std::vector<PciDumpFunction> &after, std::string *settings,
+               std::string *table);
 
 } // namespace kvtlcheck

@@ -6,6 +6,7 @@
 #include "kvtlpeek.h"
 #include "pci_config.h"
 #include "pci_header.h"
+#include "pci_names.h"
 #include "port_io.h"
 #include "settings.h"
 
@@ -107,6 +108,21 @@ void port_out8(std::uint16_t port, std::uint8_t value)
     g_shadowByte[i] = after;
 }
 
+// The name of the register a journal entry reached, "-" where nothing
+// answers.
+static const char *register_name(std::uint32_t address, std::uint32_t port)
+{
+    if (!function_answers(address))
+        return "-";
+    std::uint8_t header[16];
+    for (unsigned reg = 0; reg < 16; reg += 4) {
+        std::uint32_t d = function_dword(address, reg);
+        for (unsigned i = 0; i < 4; i++)
+            header[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
+    }
+    return pci_byte_name(header, (address & 0xFC) | (port & 3u), nullptr);
+}
+
 // ---- the rows ------------------------------------------------------------
 
 // Lines are counted as kvtlcheck counts them: LF, CR LF and a lone CR each
@@ -130,14 +146,16 @@ static void PieceProc(const char *piece, int count, bool applied)
     int entry = g_journal.count - 1;
     out_format("%7s  ", lines);
     show_register(g_journal.address[entry], static_cast<std::uint16_t>(g_journal.port[entry]));
-    out_format("  %02x   %02x\r\n", g_journal.previous[entry] & 0xFF, g_lastWrite);
+    out_format("  %02x   %02x    ", g_journal.previous[entry] & 0xFF, g_lastWrite);
+    out_text(register_name(g_journal.address[entry], g_journal.port[entry]));
+    out_text("\r\n");
 }
 
 bool preview_settings(const char *file_name)
 {
     out_text(file_name);
     out_text(": what the settings pass would do on this PC (nothing is written)\r\n\r\n"
-             "   line  reaches  register  now  to be written\r\n");
+             "   line  reaches  register  now  to be written  name\r\n");
     if (!run_settings(file_name, PieceProc))
         return false;
     if (g_journal.count == 0)
