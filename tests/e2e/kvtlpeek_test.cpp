@@ -18,6 +18,7 @@
 
 #include "check.h"
 #include "e2e.h"
+#include "pci_dump.h"
 #include "pci_header.h"
 #include "trace.h"
 
@@ -359,6 +360,44 @@ TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
         EXPECT_NE(read_file(dir + "/stderr.txt").find(c.message), std::string::npos)
             << read_file(dir + "/stderr.txt");
     }
+}
+
+// kvtlpeek /d and kvtlcheck --diff: the same file and the same table for
+// the same two dumps, a change of every kind in them.
+TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
+{
+    const sim::Chipset before = sim::default_machine();
+    sim::Chipset after = before;
+    after.poke({0, 0, 0}, 0x5C, 0x33);                                // written
+    after.poke({0, 7, 1}, 0x4A, 0x01);                                // written
+    after.poke({0, 0, 0}, 0x06, 0x00);                                // status
+    after.poke({0, 7, 1}, 0x09, 0x8F);                                // read-only
+    after.poke({0, 0x0C, 0}, 0x19, 0x03);                             // a bus number
+    after.poke({2, 4, 0}, 0x40, 0x01);                                // not on bus 0
+    after.add_function({0, 7, 2}, before.function({0, 7, 1})->bytes); // in one dump
+    std::string texts[2] = {
+        expected_dump(before, {{0, 0, 0}, {0, 7, 1}, {0, 0x0C, 0}, {2, 4, 0}}, 256),
+        expected_dump(after, {{0, 0, 0}, {0, 7, 1}, {0, 7, 2}, {0, 0x0C, 0}, {2, 4, 0}}, 256)};
+    std::vector<PciDumpFunction> dumps[2];
+    std::string error, settings, table;
+    for (int i = 0; i < 2; i++)
+        ASSERT_TRUE(kvtlcheck::read_dump(texts[i], &dumps[i], &error)) << error;
+    kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
+    ASSERT_EQ(settings, "5C,33,0,0\r\n4A,01,7,1\r\n");
+
+    std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
+    write_file(dir + "/before.txt", texts[0]);
+    write_file(dir + "/after.txt", texts[1]);
+    harness::Session s(PEEK_EXE, dir, sim::default_machine());
+    s.set_arguments("/d before.txt after.txt");
+    s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
+    ASSERT_TRUE(s.start(&error)) << error;
+    DWORD code = 0;
+    ASSERT_TRUE(s.wait_exit(RUN_MS, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(s.trace().empty()) << "no port touched";
+    EXPECT_EQ(read_file(dir + "/stdout.txt"), settings);
+    EXPECT_EQ(read_file(dir + "/stderr.txt"), table);
 }
 
 // ---- the preview against kvtlcheck ---------------------------------------

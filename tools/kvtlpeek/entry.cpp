@@ -4,7 +4,8 @@
 
 #include "file_io.h"
 
-// Exit statuses (README): 0 done; 2 usage, or a file that cannot be read;
+// Exit statuses (README): 0 done; 1 /d made more than 64 lines; 2 usage,
+// or a file that cannot be read;
 // 3 a Windows of the NT family; 4 no working configuration mechanism #1;
 // 5 the output could not be written whole (a full disk).
 static const int EXIT_OK = 0;
@@ -17,6 +18,8 @@ static const char USAGE[] =
     "usage: kvtlpeek          every PCI function, as lspci -xxx shows it\r\n"
     "       kvtlpeek /h       only the 64-byte header of each, as lspci -x\r\n"
     "       kvtlpeek FILE     what FILE (a kvtl.cfg) would change here\r\n"
+    "       kvtlpeek /d BEFORE AFTER > kvtl.cfg\r\n"
+    "                         the settings that turn dump BEFORE into AFTER\r\n"
     "Reads configuration space and writes none of it.\r\n";
 
 static const int MAX_ARGUMENTS = 3;
@@ -90,6 +93,14 @@ static int finish(int status)
 
 static int peek_main()
 {
+    // Two dumps compared: files only, on any Windows.
+    if (!split_arguments()) {
+        err_text(USAGE);
+        return EXIT_USAGE;
+    }
+    if (g_argumentCount == 3 && is_switch(g_argument[0], 'd'))
+        return finish(diff_dumps(g_argument[1], g_argument[2]));
+
     // The NT family stops a program at its first port instruction: say so
     // before touching anything.
     if (!(GetVersion() & 0x80000000u)) {
@@ -98,7 +109,7 @@ static int peek_main()
         return EXIT_NT;
     }
 
-    if (!split_arguments() || g_argumentCount > 1) {
+    if (g_argumentCount > 1) {
         err_text(USAGE);
         return EXIT_USAGE;
     }

@@ -40,6 +40,10 @@ void err_text(const char *text);
 // Every present function in "lspci -n -xxx" form, or only the 64-byte
 // header of each ("lspci -n -x").
 void dump_machine(bool header_only);
+// The settings file that turns dump BEFORE into AFTER on standard output,
+// every change on standard error; the exit status (0, 1 over 64 lines, 2
+// a dump that cannot be read).
+int diff_dumps(const char *before, const char *after);
 // The settings pass over the shadowing port layer; false when the file
 // cannot be opened.
 bool preview_settings(const char *file_name);
