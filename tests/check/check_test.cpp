@@ -95,7 +95,7 @@ const WarningCase warning_cases[] = {
     {"register named twice", "50,0C\n51,0D\n50,0E\n", {{3, Kind::Duplicate}}},
     {"I/O decoding and bus mastering off", "4,0,7,1\n", {{1, Kind::StopsAnswering}}},
     {"command bits set again", "4,7,7,1\n", {}},
-    {"a bridge's bus numbers", "19,3,C\n", {{1, Kind::BusNumbers}}},
+    {"a bridge's bus numbers", "19,3,C\n1A,3,C\n", {{1, Kind::BusNumbers}, {2, Kind::BusNumbers}}},
     {"a bus number as it is", "19,2,C\n", {}},
     {"named again through reserved address bits",
      "50,0C\n50,0D,2000\n",
