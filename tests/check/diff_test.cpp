@@ -51,11 +51,16 @@ const DiffCase cases[] = {
          m.poke({0, 0, 0}, 0x5C, 0x33);
      },
      "00:00.0 5c  PAM3  00 -> 33  written\r\n", "5C,33,0,0\r\n"},
-    {"an unnamed register of a function",
+    {"a chipset register of the IDE function",
      [](sim::Chipset &m) {
          m.poke({0, 7, 1}, 0x48, 0x07);
      },
-     "00:07.1 48  device-specific  05 -> 07  written\r\n", "48,07,7,1\r\n"},
+     "00:07.1 48  UDMACTL  05 -> 07  written\r\n", "48,07,7,1\r\n"},
+    {"a chip without a table",
+     [](sim::Chipset &m) {
+         m.poke({0, 0x0B, 0}, 0x40, 0x01);
+     },
+     "00:0b.0 40  device-specific  00 -> 01  written\r\n", "40,01,B,0\r\n"},
     {"read-only",
      [](sim::Chipset &m) {
          m.poke({0, 7, 1}, 0x08, 0x02);
