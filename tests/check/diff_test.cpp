@@ -165,3 +165,32 @@ TEST(KvtlcheckDiff, MoreThanSixtyFourLinesWarn)
 }
 
 } // namespace
+
+namespace
+{
+
+// A byte a header-only dump does not show is unknown in every form of the
+// report, never 00 or FF.
+TEST(KvtlcheckMachine, BytesNotInTheDumpAreUnknown)
+{
+    sim::Chipset machine;
+    std::string error;
+    ASSERT_TRUE(machine.load_lspci(dump_of(sim::default_machine(), 64), &error)) << error;
+    memfs::reset();
+    memfs::put("kvtl.cfg", "3C,05\n50,0C\n");
+    kvtlcheck::Report report;
+    ASSERT_TRUE(kvtlcheck::check_file("kvtl.cfg", machine, &report, &error)) << error;
+    ASSERT_EQ(report.applied.size(), 2u);
+    EXPECT_TRUE(report.applied[0].known);
+    EXPECT_FALSE(report.applied[1].known);
+    EXPECT_EQ(report.warning_count(), 0);
+    const std::string json = kvtlcheck::render_json(report);
+    EXPECT_NE(json.find("\"before\": 0, \"written\": 5, \"after\": 5,"), std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"before\": null, \"written\": 12, \"after\": null,"), std::string::npos)
+        << json;
+    EXPECT_NE(kvtlcheck::render_table(report, "kvtl.cfg", false).find("  ??      0C     ??"),
+              std::string::npos);
+}
+
+} // namespace
