@@ -93,6 +93,10 @@ const WarningCase warning_cases[] = {
     {"absent device", "50,0C,5\n", {{1, Kind::Absent}}},
     {"read-only bits", "48,5A,7,1\n", {{1, Kind::ReadOnly}}},
     {"register named twice", "50,0C\n51,0D\n50,0E\n", {{3, Kind::Duplicate}}},
+    {"I/O decoding and bus mastering off", "4,0,7,1\n", {{1, Kind::StopsAnswering}}},
+    {"command bits set again", "4,7,7,1\n", {}},
+    {"a bridge's bus numbers", "19,3,C\n1A,3,C\n", {{1, Kind::BusNumbers}, {2, Kind::BusNumbers}}},
+    {"a bus number as it is", "19,2,C\n", {}},
     {"named again through reserved address bits",
      "50,0C\n50,0D,2000\n",
      {{2, Kind::Spill}, {2, Kind::Duplicate}}},
@@ -128,6 +132,23 @@ std::vector<std::string> seen(const kvtlcheck::Report &r)
     return s;
 }
 
+TEST(KvtlcheckWarnings, FunctionsThatStopAnsweringAreNamed)
+{
+    const struct {
+        const char *content, *text;
+    } cases[] = {
+        {"4,0,7,1\n", "00:07.1 stops answering on I/O and stops bus mastering"},
+        {"4,1,1\n", "00:01.0 stops answering on memory and stops bus mastering"},
+        {"4,4,B\n", "00:0b.0 stops answering on I/O and memory"},
+    };
+    for (const auto &c : cases) {
+        kvtlcheck::Report r = check(c.content);
+        ASSERT_EQ(r.applied.size(), 1u);
+        ASSERT_EQ(r.applied[0].warnings.size(), 1u) << c.content;
+        EXPECT_EQ(r.applied[0].warnings[0].text, c.text);
+    }
+}
+
 TEST(KvtlcheckWarnings, EachSharpEdgeWarnsOnceOnItsLine)
 {
     for (const WarningCase &c : warning_cases) {
@@ -144,7 +165,7 @@ TEST(KvtlcheckWarnings, EveryKindIsCovered)
     for (const WarningCase &c : warning_cases)
         for (const Seen &w : c.warnings)
             kinds.insert(w.kind);
-    EXPECT_EQ(kinds.size(), static_cast<size_t>(Kind::Nul) + 1);
+    EXPECT_EQ(kinds.size(), static_cast<size_t>(Kind::BusNumbers) + 1);
 }
 
 TEST(KvtlcheckWarnings, SpillsNameWhatTheyReach)
