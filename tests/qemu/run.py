@@ -33,8 +33,8 @@ BRIDGE = "1A,02,10,0\n19,02,10,0\n3C,55,40,0\n"
 # of D0000-DFFFF, which Linux does not use, and on pc the PIIX3 IDE timing
 # of the primary channel, empty since the guest's disk is virtio.
 MACHINES = {
-    "pc": {"bus": "pci.0", "chipset": "5C,11,0,0\n5D,31,0,0\n40,07,1,1\n"},
-    "q35": {"bus": "pcie.0", "chipset": "93,11,0,0\n94,31,0,0\n"},
+    "pc": {"bus": "pci.0", "chipset": "5C,33,0,0\n5D,31,0,0\n40,07,1,1\n"},
+    "q35": {"bus": "pcie.0", "chipset": "93,33,0,0\n94,31,0,0\n"},
 }
 
 # Where kvtlcheck's model of a register is known to differ from QEMU's, with
@@ -50,7 +50,7 @@ def parse_lspci(text):
         if m:
             current = functions.setdefault(m.group(1), [None] * 256)
             continue
-        m = re.match(r"([0-9a-f]{2}0): ((?:[0-9a-f]{2} ?){16})$", line)
+        m = re.match(r"([0-9a-f]0): ((?:[0-9a-f]{2} ?){16})$", line)
         if m and current is not None:
             base = int(m.group(1), 16)
             for i, b in enumerate(m.group(2).split()):

@@ -1,8 +1,6 @@
 """Booting the test guest in QEMU: the accelerator and the command line."""
 import fcntl
 import os
-import re
-import struct
 import subprocess
 import sys
 import time
@@ -66,12 +64,13 @@ def boot(image_dir, machine, mode, share=None, snapshot=True, timeout=1800,
     cmd += list(extra)
     print(f"qemu: machine {machine}, {accel.upper()} ({reason})", flush=True)
     t0 = time.monotonic()
-    p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT, timeout=timeout)
-    text = p.stdout.decode("utf-8", "replace")
-    if log:
-        with open(log, "w") as f:
-            f.write(text)
+    # The console goes to the log as it comes, for a look while it runs.
+    log = log or os.path.join(image_dir, f"console-{machine}-{mode}.log")
+    with open(log, "wb") as f:
+        p = subprocess.run(cmd, stdin=subprocess.DEVNULL, stdout=f,
+                           stderr=subprocess.STDOUT, timeout=timeout)
+    with open(log, encoding="utf-8", errors="replace") as f:
+        text = f.read()
     print(f"qemu: machine {machine} {mode} boot took {time.monotonic() - t0:.0f} s", flush=True)
     if p.returncode != 0:
         raise RuntimeError(f"qemu exited with {p.returncode}:\n{text[-3000:]}")

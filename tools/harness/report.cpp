@@ -152,11 +152,12 @@ std::string restore_report(const Outcome &o, bool *ok)
         if (r.now != r.start)
             not_restored += (bad++ ? " " : "") + key(r.at);
     }
-    if (o.registers.empty() && o.ports_seen)
+    // Without the ports, the registers it wrote are not known here: no verdict.
+    if (o.ports_seen && o.registers.empty())
         out += "nothing to restore: no register was written\n";
-    else if (bad == 0)
+    else if (o.ports_seen && bad == 0)
         out += "all " + counted(o.registers.size(), "register") + " restored\n";
-    else
+    else if (o.ports_seen)
         out += printf_line("%u of %u registers NOT restored: %s", static_cast<unsigned>(bad),
                            static_cast<unsigned>(o.registers.size()), not_restored.c_str());
     out += o.program +
