@@ -96,6 +96,13 @@ def changed(a, b, allowed=()):
     return out
 
 
+def dump_differences(want, got):
+    only = [f"{bdf} only in lspci" for bdf in sorted(set(want) - set(got))]
+    only += [f"{bdf} only in kvtlpeek" for bdf in sorted(set(got) - set(want))]
+    common = {bdf: want[bdf] for bdf in want if bdf in got}
+    return (only + changed(common, {bdf: got[bdf] for bdf in common}))[:8] or ["in form"]
+
+
 class Judge:
     def __init__(self, machine, out, kvtlcheck, cases):
         self.machine, self.out, self.kvtlcheck, self.cases = machine, out, kvtlcheck, cases
@@ -125,7 +132,7 @@ class Judge:
         self.check("kvtlpeek dump == lspci -n -xxx", [
             steps.get("peek-dump") != "0" and f"kvtlpeek status {steps.get('peek-dump')}",
             peek is not None and peek.rstrip("\n") != start_text.rstrip("\n") and
-            "the texts differ: " + "; ".join(changed(start, parse_lspci(peek))[:8] or ["in form"])])
+            "the texts differ: " + "; ".join(dump_differences(start, parse_lspci(peek)))])
         for case, settings in self.cases.items():
             self.case(case, settings, start, steps)
 
