@@ -308,8 +308,8 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
         // IN/OUT at user level raise #GP. Wine names it a privileged
         // instruction; under qemu-user the signal carries no trap number and
         // Wine calls it an illegal one.
-        if (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
-            rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION) {
+        if (emulate_ports_ && (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
+                               rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION)) {
             for (const auto &t : threads_)
                 if (t.first == ev.dwThreadId && emulate(t.second))
                     return DBG_CONTINUE;

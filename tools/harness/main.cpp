@@ -3,7 +3,8 @@
 //
 //   harness.exe [--machine LSPCI_DUMP] [--cwd DIR] [--trace-out FILE]
 //               [--class NAME] [--timeout MS] [--exit-after-start]
-//               [--report FILE] [--drive "cmd;cmd;..."] [--args "ARGS"] PROGRAM.exe
+//               [--report FILE] [--real-ports] [--drive "cmd;cmd;..."] [--args "ARGS"]
+//               PROGRAM.exe
 //
 // Commands (numbers in C notation, 0x for hex):
 //   window              wait for the main window (of class --class)
@@ -37,12 +38,21 @@
 //                       "register 00:07.1 48 start 05 now 03"
 //   cputime MS          wait MS milliseconds, print the CPU time the program
 //                       used in them
+//   signal FILE         create FILE (empty): tells another process, such as
+//                       a reader of the hardware, that the steps before are done
+//   await FILE          wait until FILE exists: the signal of another process
+//                       (a reader of the hardware) that the program may go on
 //   exit                wait for the program to end
 // ARGS follow the program's name on its command line.
 // Prints the port trace (one "out32 0cf8 80003943" line per operation) and
 // "exit CODE". Returns 0, or 1 when a step failed or timed out, or
 // harness::INFRASTRUCTURE_EXIT when it failed because Wine did (a process
 // start, or a fault before the program's entry point).
+//
+// --real-ports: no port emulation; the exception of a port instruction is
+// passed on to the program, and where it may use the ports (iopl 3) they
+// reach the hardware. peek, applied and registers then fail: the harness
+// sees none of it.
 //
 // --report FILE: once the program has ended, FILE gets for people each
 // register it wrote with its byte from before the start and now, its exit
@@ -108,7 +118,7 @@ int usage()
 {
     std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
                          "[--class NAME] [--timeout MS] [--exit-after-start] [--report FILE] "
-                         "[--drive CMDS] [--args ARGS] PROGRAM.exe\n");
+                         "[--real-ports] [--drive CMDS] [--args ARGS] PROGRAM.exe\n");
     return 1;
 }
 
@@ -120,7 +130,7 @@ int main(int argc, char **argv)
     bool exit_chosen = false;
     std::string cls = TRAY_CLASS_NAME;
     DWORD timeout = 20000;
-    bool exit_after_start = false;
+    bool exit_after_start = false, real_ports = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -142,6 +152,8 @@ int main(int argc, char **argv)
             arguments = value();
         else if (a == "--exit-after-start")
             exit_after_start = true;
+        else if (a == "--real-ports")
+            real_ports = true;
         else if (!a.empty() && a[0] == '-')
             return usage();
         else
@@ -166,6 +178,7 @@ int main(int argc, char **argv)
 
     harness::Session session(program, cwd, machine);
     session.set_arguments(arguments);
+    session.set_port_emulation(!real_ports);
     std::string error;
     if (!session.start(&error)) {
         std::fprintf(stderr, "harness: %s\n", error.c_str());
@@ -238,6 +251,9 @@ int main(int argc, char **argv)
             ok = dialog && harness::post_close(dialog);
         } else if (c == "gone") {
             ok = harness::wait_no_window(session.pid(), "", arg, timeout);
+        } else if (real_ports && (c == "peek" || c == "applied" || c == "registers")) {
+            std::printf("%s: the ports are not emulated (--real-ports)\n", c.c_str());
+            ok = false;
         } else if (c == "peek" && words.size() == 3) {
             unsigned bus = 0, dev = 0, fn = 0;
             std::sscanf(words[1].c_str(), "%x:%x.%x", &bus, &dev, &fn);
@@ -269,6 +285,13 @@ int main(int argc, char **argv)
                 std::printf("cputime %lu ms in %lu ms\n",
                             static_cast<unsigned long>((after - before) / 10000),
                             static_cast<unsigned long>(number(arg)));
+        } else if (c == "signal") {
+            ok = report::write_file(arg, "");
+        } else if (c == "await") {
+            const std::string file = harness::windows_path(arg);
+            ok = harness::wait_until(
+                [&] { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                timeout);
         } else if (c == "exit") {
             ok = session.wait_exit(timeout);
         } else {
