@@ -153,6 +153,14 @@ TEST(Report, RestoreReportFailsUnlessEveryByteIsBackAndTheProgramEndedWithZero)
          "all 2 registers restored\n"
          "sorvenka.exe exit code: 0\n"
          "problem: the harness step 'menu' did not complete\n"},
+        // Real ports: no register was seen, and none is said to be back.
+        {"ports not seen",
+         {"sorvenka.exe", true, {}, true, 0, {}, false},
+         true,
+         "Exit chosen from the tray menu (WM_COMMAND 40002).\n"
+         "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"
+         "no port operation; check the machine's bytes on the machine itself\n"
+         "sorvenka.exe exit code: 0\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -3,7 +3,8 @@
 //
 //   harness.exe [--machine LSPCI_DUMP] [--cwd DIR] [--trace-out FILE]
 //               [--class NAME] [--timeout MS] [--exit-after-start]
-//               [--report FILE] [--drive "cmd;cmd;..."] [--args "ARGS"] PROGRAM.exe
+//               [--report FILE] [--real-ports] [--drive "cmd;cmd;..."] [--args "ARGS"]
+//               PROGRAM.exe
 //
 // Commands (numbers in C notation, 0x for hex):
 //   window              wait for the main window (of class --class)
@@ -48,6 +49,11 @@
 // register it wrote with its byte from before the start and now, its exit
 // code and what went wrong; the status is then 0 only when every byte is
 // back, the program exited with 0 and every step completed.
+//
+// --real-ports: no virtual chipset. A port instruction the system refuses
+// goes on to the program's own exception handling; where the instructions
+// really execute (a virtual PC) they reach its hardware. The harness then
+// sees no port operation: the report says so and claims no restore.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -108,7 +114,7 @@ int usage()
 {
     std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
                          "[--class NAME] [--timeout MS] [--exit-after-start] [--report FILE] "
-                         "[--drive CMDS] [--args ARGS] PROGRAM.exe\n");
+                         "[--real-ports] [--drive CMDS] [--args ARGS] PROGRAM.exe\n");
     return 1;
 }
 
@@ -120,7 +126,7 @@ int main(int argc, char **argv)
     bool exit_chosen = false;
     std::string cls = TRAY_CLASS_NAME;
     DWORD timeout = 20000;
-    bool exit_after_start = false;
+    bool exit_after_start = false, real_ports = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -142,6 +148,8 @@ int main(int argc, char **argv)
             arguments = value();
         else if (a == "--exit-after-start")
             exit_after_start = true;
+        else if (a == "--real-ports")
+            real_ports = true;
         else if (!a.empty() && a[0] == '-')
             return usage();
         else
@@ -166,6 +174,7 @@ int main(int argc, char **argv)
 
     harness::Session session(program, cwd, machine);
     session.set_arguments(arguments);
+    session.set_port_emulation(!real_ports);
     std::string error;
     if (!session.start(&error)) {
         std::fprintf(stderr, "harness: %s\n", error.c_str());

@@ -133,6 +133,17 @@ std::string restore_report(const Outcome &o, bool *ok)
     std::string out;
     if (o.exit_chosen)
         out += "Exit chosen from the tray menu (WM_COMMAND 40002).\n";
+    if (!o.ports_seen) {
+        out += "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"
+               "no port operation; check the machine's bytes on the machine itself\n";
+        out += o.program +
+               " exit code: " + (o.exited ? std::to_string(o.exit_code) : "none (it did not end)") +
+               "\n";
+        for (const auto &p : o.problems)
+            out += "problem: " + p + "\n";
+        *ok = o.exited && o.exit_code == 0 && o.problems.empty();
+        return out;
+    }
     out += "Restore: every register back at its byte from before the start\n";
     if (!o.registers.empty())
         out += "  register     start  now\n";
@@ -170,6 +181,7 @@ Outcome outcome(harness::Session &session, const sim::Chipset &start, const std:
     std::string path = harness::windows_path(program);
     o.program = path.substr(path.find_last_of('\\') + 1);
     o.exit_chosen = exit_chosen;
+    o.ports_seen = session.port_emulation();
     for (const auto &t : written_registers(session.trace()))
         o.registers.push_back({t, start.peek(t.bdf, t.reg), session.peek(t.bdf, t.reg)});
     DWORD code = 0;
