@@ -155,7 +155,7 @@ TEST(Report, RestoreReportFailsUnlessEveryByteIsBackAndTheProgramEndedWithZero)
          "problem: the harness step 'menu' did not complete\n"},
         // Real ports: no register was seen, and none is said to be back.
         {"ports not seen",
-         {"sorvenka.exe", true, {}, true, 0, {}, false},
+         {"sorvenka.exe", true, {}, true, 0, {}, true},
          true,
          "Exit chosen from the tray menu (WM_COMMAND 40002).\n"
          "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"

@@ -133,7 +133,7 @@ std::string restore_report(const Outcome &o, bool *ok)
     std::string out;
     if (o.exit_chosen)
         out += "Exit chosen from the tray menu (WM_COMMAND 40002).\n";
-    if (!o.ports_seen) {
+    if (o.real_ports) {
         out += "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"
                "no port operation; check the machine's bytes on the machine itself\n";
         out += o.program +
@@ -181,7 +181,7 @@ Outcome outcome(harness::Session &session, const sim::Chipset &start, const std:
     std::string path = harness::windows_path(program);
     o.program = path.substr(path.find_last_of('\\') + 1);
     o.exit_chosen = exit_chosen;
-    o.ports_seen = session.port_emulation();
+    o.real_ports = !session.port_emulation();
     for (const auto &t : written_registers(session.trace()))
         o.registers.push_back({t, start.peek(t.bdf, t.reg), session.peek(t.bdf, t.reg)});
     DWORD code = 0;
