@@ -37,8 +37,8 @@ Trace applied_settings(const sim::Chipset &m)
 
 Trace restored_settings(const sim::Chipset &m)
 {
-    return restored(0x80003941, 0xCFD, m.peek(IDE, 0x41)) +
-           restored(0x80003860, 0xCFC, m.peek(ISA, 0x60));
+    return restored(0x80003860, 0xCFC, m.peek(ISA, 0x60)) +
+           restored(0x80003941, 0xCFD, m.peek(IDE, 0x41));
 }
 
 void exit_and_expect_restore(harness::Session &session, HWND window, const sim::Chipset &m)

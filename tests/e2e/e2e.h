@@ -22,7 +22,7 @@ extern const char *const SORVENKA_NOICON_EXE;
 extern const char *const SORVENKA_NOMENU_EXE;
 
 // The settings file most program tests start with, and the port operations
-// that apply it on `m` and put it back.
+// that apply it on `m` and put it back (the last line first).
 extern const char *const SETTINGS;
 Trace applied_settings(const sim::Chipset &m);
 Trace restored_settings(const sim::Chipset &m);
