@@ -308,11 +308,13 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
         // IN/OUT at user level raise #GP. Wine names it a privileged
         // instruction; under qemu-user the signal carries no trap number and
         // Wine calls it an illegal one.
-        if (emulate_ports_ && (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
-                               rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION)) {
-            for (const auto &t : threads_)
-                if (t.first == ev.dwThreadId && emulate(t.second))
-                    return DBG_CONTINUE;
+        if (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
+            rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION) {
+            HANDLE thread = thread_handle(ev.dwThreadId);
+            if (thread && emulate_ports_ && emulate(thread))
+                return DBG_CONTINUE;
+            if (thread && !emulate_ports_ && !hand_on_port_fault(thread))
+                note_fault("cannot hand the port fault on to the program");
         }
     }
     const auto address =
@@ -397,6 +399,32 @@ bool Session::barrier(HWND window, DWORD timeout_ms)
     const unsigned marker = post_marker(window);
     return marker && wait_until([&] { return marker_handled(marker) || exited(); }, timeout_ms) &&
            marker_handled(marker);
+}
+
+// Without a debugger the system calls the program's top-level exception
+// filter; with one it leaves the fault to the debugger. So the flag goes,
+// for a refused port instruction only.
+bool Session::hand_on_port_fault(HANDLE thread)
+{
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL;
+    std::uint8_t code[16];
+    SIZE_T got = 0;
+    if (!GetThreadContext(thread, &ctx))
+        return false;
+    for (SIZE_T want = sizeof code; want > 0 && got == 0; want /= 2)
+        if (!ReadProcessMemory(process_, reinterpret_cast<LPCVOID>(static_cast<UINT_PTR>(ctx.Eip)),
+                               code, want, &got))
+            got = 0;
+    if (!decode_port_insn(code, got))
+        return true; // not a port instruction: the program's fault as ever
+    const std::uint32_t peb = peb_address();
+    const BYTE none = 0; // BeingDebugged, the process block's third byte
+    SIZE_T written = 0;
+    return peb &&
+           WriteProcessMemory(process_, reinterpret_cast<LPVOID>(static_cast<UINT_PTR>(peb + 2)),
+                              &none, 1, &written) &&
+           written == 1;
 }
 
 bool Session::emulate(HANDLE thread)
@@ -619,6 +647,12 @@ std::uint8_t Session::peek(sim::Bdf at, unsigned reg) const
     return machine_.peek(at, reg);
 }
 
+void Session::poke(sim::Bdf at, unsigned reg, std::uint8_t value)
+{
+    ExclusiveLock l(&lock_);
+    machine_.poke(at, reg, value);
+}
+
 sim::Chipset Session::machine() const
 {
     SharedLock l(&lock_);
@@ -643,7 +677,7 @@ bool Session::cpu_time(ULONGLONG *used) const
     return true;
 }
 
-bool Session::os_version(OsVersion *out) const
+std::uint32_t Session::peb_address() const
 {
     using Query = NTSTATUS(NTAPI *)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
     auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
@@ -651,12 +685,17 @@ bool Session::os_version(OsVersion *out) const
     PROCESS_BASIC_INFORMATION info{};
     if (!process_ || !query ||
         query(process_, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
-        return false;
+        return 0;
+    return static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(info.PebBaseAddress));
+}
+
+bool Session::os_version(OsVersion *out) const
+{
     // OSMajorVersion, OSMinorVersion, OSBuildNumber and OSPlatformId of a
     // 32-bit process block.
-    std::uint32_t peb = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(info.PebBaseAddress));
+    const std::uint32_t peb = peb_address();
     std::uint32_t fields[4];
-    if (!read_memory(peb + 0xA4, fields, sizeof fields))
+    if (!peb || !read_memory(peb + 0xA4, fields, sizeof fields))
         return false;
     *out = {fields[0], fields[1], fields[3]};
     return true;
