@@ -6,15 +6,28 @@ status 5 and a message, never 0.
 
     kvtlpeek_files.py WINE_RUN KVTLPEEK_EXE KVTLCHECK_EXE BEFORE AFTER
 """
+import os
+import signal
 import subprocess
 import sys
+import tempfile
 
 FULL_DISK = 5
 
 
-def run(args, stdout=subprocess.PIPE):
-    p = subprocess.run(args, stdout=stdout, stderr=subprocess.PIPE, timeout=240)
-    return p.returncode, p.stdout, p.stderr
+def run(args, stdout=None):
+    # Files, not pipes: a Wine service that outlives the program would hold
+    # a pipe open, and reading it to its end would never finish.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        p = subprocess.Popen(args, stdout=stdout or out, stderr=err, start_new_session=True)
+        try:
+            rc = p.wait(timeout=240)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            rc = p.wait()
+        out.seek(0)
+        err.seek(0)
+        return rc, out.read(), err.read()
 
 
 def main():

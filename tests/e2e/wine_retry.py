@@ -8,7 +8,10 @@ failed, never when the program or the test did.
 
 A failure counts as Wine's when the command ends with the harness's own
 status N (it saw a process start fail, or a fault before the program's entry
-point), or when the test program never reached its own code: it creates
+point), when Wine itself died by a Unix signal (a Windows program's own
+faults end it through Wine's exception handling with a Windows status, so a
+signal is Wine or the qemu-user under it crashing), or when the test
+program never reached its own code: it creates
 the file named by SORVENKA_STARTED_FILE first thing, and a run that ends or
 hangs without it was lost in Wine's start. With --setup the command is
 Wine's own set-up (the server, the prefix), so any failure of it counts.
@@ -42,7 +45,7 @@ def main():
     ap.add_argument("--infrastructure-exit", type=int)
     ap.add_argument("--name", default=os.environ.get("SORVENKA_TEST_NAME"))
     ap.add_argument("--setup", action="store_true")
-    ap.add_argument("--attempts", type=int, default=3)
+    ap.add_argument("--attempts", type=int, default=4)
     ap.add_argument("--attempt-timeout", type=float, default=300)
     ap.add_argument("command", nargs=argparse.REMAINDER)
     args = ap.parse_args()
@@ -80,6 +83,8 @@ def run(args, command, name, started):
         reached = os.path.exists(started)
         if rc == args.infrastructure_exit:
             why = "the harness saw Wine fail (status %d)" % rc
+        elif killed_by_signal(rc):
+            why = "Wine died by a Unix signal (status %d)" % rc
         elif args.setup:
             why = "Wine's set-up failed (status %d)" % rc
         elif not reached and started_file_expected(command):
@@ -96,6 +101,15 @@ def run(args, command, name, started):
         with open(args.log, "a", encoding="utf-8") as f:
             f.write(line + "\n")
     return rc
+
+
+# SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV: seen from Python as a negative
+# status, or as 128 + the signal from a shell that ran Wine as its child.
+CRASH_SIGNALS = (4, 6, 7, 8, 11)
+
+
+def killed_by_signal(rc):
+    return -rc in CRASH_SIGNALS or rc - 128 in CRASH_SIGNALS
 
 
 def started_file_expected(command):

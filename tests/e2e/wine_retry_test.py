@@ -49,7 +49,9 @@ def main():
         ("the program fails", "exit 1", [], 1, 1, 0),
         ("a failure with another status", "exit 2", [], 2, 1, 0),
         ("Wine fails once", '[ "$n" -ge 2 ] || exit %d' % INFRA, [], 0, 2, 1),
-        ("Wine fails every time", "exit %d" % INFRA, [], INFRA, 3, 2),
+        ("Wine fails every time", "exit %d" % INFRA, [], INFRA, 4, 3),
+        ("Wine dies by a signal once", '[ "$n" -ge 2 ] || kill -SEGV $$', [], 0, 2, 1),
+        ("Wine aborts once, as a shell sees it", '[ "$n" -ge 2 ] || exit 134', [], 0, 2, 1),
         ("Wine, then the program", '[ "$n" -ge 2 ] || exit %d; exit 1' % INFRA, [], 1, 2, 1),
         ("a set-up failure", '[ "$n" -ge 2 ] || exit 3', ["--setup"], 0, 2, 1),
         # The test program marks its start; one that ends without the mark
