@@ -44,7 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string error;
     check(kvtlcheck::check_file("kvtl.cfg", machine, &report, &error), "file read");
     check(memfs::open_files() == 0, "files closed");
-    check(report.all_restored, "restore puts every byte back");
+    // A write-1-to-clear status byte cannot be written back; the checker
+    // says so, and only such a byte may differ, by cleared bits alone.
+    bool only_cleared = true;
+    for (const kvtlcheck::Restored &r : report.restored)
+        if (r.now != r.pre_pass)
+            only_cleared &=
+                machine.function(r.at)->clears[r.offset] != 0 && (r.now & ~r.pre_pass) == 0;
+    check(report.all_restored || only_cleared, "restore puts every byte back");
     int previous = 1;
     for (const kvtlcheck::Applied &a : report.applied) {
         check(a.line >= previous && a.last_line >= a.line, "line numbers in file order");
