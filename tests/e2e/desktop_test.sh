@@ -21,7 +21,7 @@ export SORVENKA_DESKTOP_PREFIX=${SORVENKA_DESKTOP_PREFIX:-$build/desktop-prefix}
 # Each wait bounded so that all of them together stay under the ctest limit.
 export DESKTOP_TIMEOUT=60 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
 t0=$SECONDS
-"$root/tools/desktop.sh" --display private --build "$build" test
+"$root/testkit/desktop.sh" --display private --build "$build" test
 status=$?
 echo "desktop test: $((SECONDS - t0)) s, status $status"
 exit $status

@@ -4,7 +4,7 @@
 # chipset), and real mouse and key input through xdotool. Where the tray
 # icon, the menu and the boxes are, Wine's windows tell (locate.exe).
 #
-#   tools/desktop.sh [--display private|:N] [--build DIR] COMMAND [ARGS]
+#   testkit/desktop.sh [--display private|:N] [--build DIR] COMMAND [ARGS]
 #
 #   screenshot-menu OUT.png   start, open the tray menu by clicking the icon,
 #                             save the screen around menu and icon, print
@@ -31,7 +31,7 @@ xvfb="" explorer="" desktop=""
 log() { echo "desktop: $*" >&2; }
 in_prefix() { SORVENKA_WINEPREFIX=$prefix "$root/tools/wine-env.sh" "$@"; }
 # locate [--timeout MS] [--gone] tray|menu|TITLE: "X Y W H" on the desktop.
-locate() { in_prefix wine "$build/tools/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
+locate() { in_prefix wine "$build/testkit/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
 click() { xdotool mousemove --window "$desktop" --sync "$1" "$2" click 1; }
 
 # wait_for WHAT CMD...: runs CMD every 0.2 s until it succeeds.
@@ -170,7 +170,7 @@ cmd_screenshots() {
     # A second copy on the same desktop: it warns and ends without touching
     # a port (an empty trace).
     workdir second
-    in_prefix wine "$build/tools/harness/harness.exe" --cwd "$tmp/second" --drive exit \
+    in_prefix wine "$build/testkit/harness/harness.exe" --cwd "$tmp/second" --drive exit \
         --timeout $((timeout * 1000)) --trace-out "$tmp/second.trace" "$build/shell/sorvenka.exe" \
         </dev/null >"$tmp/second.out" 2>&1 &
     local pid=$!
@@ -203,7 +203,7 @@ case "$cmd" in
 screenshot-menu | screenshots | test) shift ;;
 *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
 esac
-for f in tools/harness/harness.exe tools/harness/locate.exe shell/sorvenka.exe; do
+for f in testkit/harness/harness.exe testkit/harness/locate.exe shell/sorvenka.exe; do
     [ -f "$build/$f" ] || { log "no $build/$f" && exit 2; }
 done
 [ -f "$prefix/.sorvenka-desktop" ] || { log "no desktop prefix at $prefix: run scripts/setup.sh" && exit 2; }
