@@ -19,7 +19,8 @@
 # The log of the build and of every run is build/run/run.log.
 set -euo pipefail
 
-usage() { echo "usage: ./run.sh [SETTINGS_FILE] [--machine LSPCI_DUMP]" >&2 && exit 2; }
+# The header above, whole.
+usage() { awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2; }
 die() { echo "error: $*" >&2 && exit 2; }
 
 settings="" machine=""

@@ -201,7 +201,7 @@ done
 cmd=${1:-}
 case "$cmd" in
 screenshot-menu | screenshots | test) shift ;;
-*) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
+*) awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2 ;;
 esac
 for f in testkit/harness/harness.exe testkit/harness/locate.exe shell/sorvenka.exe; do
     [ -f "$build/$f" ] || { log "no $build/$f" && exit 2; }

@@ -1,7 +1,7 @@
 // locate.exe: where a window shows on the Wine desktop, asked of Wine's
 // windows rather than read off the screen.
 //
-//   locate.exe [--timeout MS] [--gone] tray | menu | TITLE
+//   locate.exe [--timeout MS] [--gone] tray | menu | tip | TITLE
 //
 //   tray   the first icon of the notification area (explorer's taskbar)
 //   menu   a visible popup menu
@@ -95,7 +95,7 @@ int main(int argc, char **argv)
             what = argv[i];
     }
     if (what.empty()) {
-        std::fprintf(stderr, "usage: locate.exe [--timeout MS] [--gone] tray|menu|TITLE\n");
+        std::fprintf(stderr, "usage: locate.exe [--timeout MS] [--gone] tray|menu|tip|TITLE\n");
         return 2;
     }
     DWORD start = GetTickCount();

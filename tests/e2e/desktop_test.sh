@@ -7,7 +7,8 @@
 #
 # Exit 77 (skipped) when the X tools are not installed; scripts/setup.sh
 # installs them with Wine and makes the test's Wine prefix.
-build=${1:?usage: desktop_test.sh BUILD_DIR}
+[ $# = 1 ] || { awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2; }
+build=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 for tool in Xvfb xdotool xdpyinfo import; do
