@@ -107,8 +107,9 @@ Program::Program(const std::string &name, Options options) : options_(std::move(
     window = harness::wait_window(session_->pid(), TRAY_CLASS_NAME, TRAY_CLASS_NAME, TIMEOUT_MS);
     EXPECT_NE(window, nullptr);
     hwnd = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(window));
-    if (options_.watch)
+    if (options_.watch) {
         EXPECT_TRUE(session_->watching(&error)) << error;
+    }
 }
 
 bool Program::wait_calls(std::size_t n, const char *function, DWORD ms) const

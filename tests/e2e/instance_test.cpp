@@ -74,8 +74,9 @@ TEST(Instance, OneCopyRunsTheOthersWarnAndTouchNothing)
             3 * e2e::TIMEOUT_MS);
         ASSERT_EQ(found(windows), 1);
         ASSERT_EQ(found(boxes), c.count - 1);
-        if (c.first_alone)
+        if (c.first_alone) {
             EXPECT_NE(windows[0], nullptr);
+        }
         for (int i = 0; i < c.count; ++i) {
             SCOPED_TRACE(i);
             Program &p = *copies[i];

@@ -94,9 +94,10 @@ TEST(Shutdown, EveryRoutePutsEachByteBackBeforeTheEnd)
             ASSERT_NO_FATAL_FAILURE(route.shut(p));
         }
         ASSERT_NO_FATAL_FAILURE(p.expect_ended_restored(route.code));
-        if (route.shut)
+        if (route.shut) {
             EXPECT_CALLS(p.calls("Shell_NotifyIconA"),
                          {{"Shell_NotifyIconA", {NIM_ADD_}}, {"Shell_NotifyIconA", {NIM_DELETE_}}});
+        }
     }
 }
 
