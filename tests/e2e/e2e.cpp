@@ -213,7 +213,18 @@ class WineServices : public ::testing::Environment
     {
         DWORD_PTR ignored = 0;
         HWND desktop = GetDesktopWindow();
-        if (!desktop ||
+        if (!desktop)
+            wine_failed("start", "there is no desktop window");
+        // Under qemu-user the 32-bit explorer that owns it dies within
+        // seconds, every time; the programs' windows work without it. Only
+        // a desktop whose explorer runs and does not answer is Wine failing.
+        DWORD pid = 0;
+        GetWindowThreadProcessId(desktop, &pid);
+        HANDLE owner = pid ? OpenProcess(SYNCHRONIZE, FALSE, pid) : nullptr;
+        const bool runs = owner && WaitForSingleObject(owner, 0) == WAIT_TIMEOUT;
+        if (owner)
+            CloseHandle(owner);
+        if (runs &&
             !SendMessageTimeoutA(desktop, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, TIMEOUT_MS, &ignored))
             wine_failed("start", "the desktop window does not answer");
     }
