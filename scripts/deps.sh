@@ -2,7 +2,7 @@
 # scripts/setup.sh, which installs the missing ones.
 
 SORVENKA_PACKAGES_BUILD=(cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile icoutils imagemagick)
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 python3-pefile icoutils imagemagick mtools)
 # The program on a real X server: private Xvfb, real clicks, screenshots, and
 # a font for its Japanese texts.
 SORVENKA_PACKAGES_DESKTOP=(xvfb xdotool x11-utils fonts-ipafont-gothic)

@@ -1,0 +1,40 @@
+// The chipsets' own registers, from their datasheets: what a byte past the
+// standard header is on a chip we know.
+#pragma once
+
+// A Windows 9x tool that only needs the names defines PCI_NO_NOTES and
+// leaves the descriptions out of its image.
+#ifdef PCI_NO_NOTES
+#define PCI_NOTE(s) ""
+#else
+#define PCI_NOTE(s) s
+#endif
+
+// One register of a chip. A register wider than 4 bytes, or of 3 or 6
+// bytes, is listed as consecutive pieces of 1, 2 or 4 bytes under one name.
+struct PciRegisterName {
+    unsigned char offset;
+    unsigned char width; // 1, 2 or 4
+    const char *name;    // the datasheet's short name, e.g. "PAM3"
+    const char *what;    // a few words, ASCII; "" under PCI_NO_NOTES
+};
+
+struct PciChipsetTable {
+    unsigned short vendor;
+    unsigned short device;
+    const char *chip;
+    const char *source;          // the datasheet it was taken from
+    const PciRegisterName *regs; // sorted by offset, non-overlapping
+    int count;
+};
+
+// Null: a chip we have no table for.
+const PciChipsetTable *pci_chipset_table(unsigned vendor, unsigned device);
+// The entry covering `offset`, or null ("device-specific").
+const PciRegisterName *pci_chipset_register(const PciChipsetTable *t, unsigned offset);
+
+// Each vendor's file holds its chips' tables; these are its list of them.
+extern const PciChipsetTable PCI_INTEL_CHIPSETS[];
+extern const int PCI_INTEL_CHIPSET_COUNT;
+extern const PciChipsetTable PCI_VIA_CHIPSETS[];
+extern const int PCI_VIA_CHIPSET_COUNT;
