@@ -140,17 +140,18 @@ struct DumpCase {
 // multi-function device; nothing on a bus no bridge leads to.
 std::vector<DumpCase> dump_cases()
 {
+    // The default machine's bus 0, and what lies behind its two bridges.
+    const std::vector<sim::Bdf> bus0 = {{0, 0, 0}, {0, 1, 0},    {0, 7, 0},
+                                        {0, 7, 1}, {0, 0x0B, 0}, {0, 0x0C, 0}};
+    const std::vector<sim::Bdf> behind = {{1, 0, 0}, {2, 4, 0}};
+    auto join = [](std::vector<std::vector<sim::Bdf>> parts) {
+        std::vector<sim::Bdf> all;
+        for (const auto &p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
     std::vector<DumpCase> cases;
-    cases.push_back({"default machine",
-                     sim::default_machine(),
-                     {{0, 0, 0},
-                      {0, 1, 0},
-                      {0, 7, 0},
-                      {0, 7, 1},
-                      {0, 0x0B, 0},
-                      {0, 0x0C, 0},
-                      {1, 0, 0},
-                      {2, 4, 0}}});
+    cases.push_back({"default machine", sim::default_machine(), join({bus0, behind})});
 
     sim::Chipset m = sim::default_machine();
     m.add_function({0, 0x0D, 0}, space(0x1011, 0x0024, 0x01, 1)); // also claims bus 1
@@ -162,23 +163,11 @@ std::vector<DumpCase> dump_cases()
     m.add_function({2, 5, 1}, space(0x104C, 0xAC24, 0x01, 0)); // a second one back to bus 0
     m.add_function({3, 0x1F, 0}, space(0x9004, 0x7178, 0x00));
     m.add_function({4, 0, 0}, space(0x1234, 0x5678, 0x00)); // no bridge leads there
-    cases.push_back({"bridges, gaps and a nested bus",
-                     m,
-                     {{0, 0, 0},
-                      {0, 1, 0},
-                      {0, 7, 0},
-                      {0, 7, 1},
-                      {0, 0x0B, 0},
-                      {0, 0x0C, 0},
-                      {0, 0x0D, 0},
-                      {0, 0x0E, 0},
-                      {0, 0x0E, 3},
-                      {0, 0x0F, 0},
-                      {1, 0, 0},
-                      {2, 4, 0},
-                      {2, 5, 0},
-                      {2, 5, 1},
-                      {3, 0x1F, 0}}});
+    cases.push_back({"bridges, gaps and a nested bus", m,
+                     join({bus0,
+                           {{0, 0x0D, 0}, {0, 0x0E, 0}, {0, 0x0E, 3}, {0, 0x0F, 0}},
+                           behind,
+                           {{2, 5, 0}, {2, 5, 1}, {3, 0x1F, 0}}})});
     return cases;
 }
 
