@@ -19,6 +19,8 @@ using e2e::ANY;
 using e2e::Expected;
 using e2e::Program;
 
+// "「Sov」Version" in code page 932: these runs are Japanese.
+const char *const ABOUT_CAPTION = "\x81\x75Sov\x81\x76Version";
 const std::uint32_t NIM_ADD_ = NIM_ADD, NIM_MODIFY_ = NIM_MODIFY, NIM_DELETE_ = NIM_DELETE;
 
 std::size_t about_boxes(const Program &p)
@@ -92,10 +94,12 @@ TEST(Tray, ButtonPressOpensTheMenuThatEscCancelOrAnItemLeaves)
             ASSERT_TRUE(e2e::barrier(p.session(), p.window));
             break;
         case AfterMenu::AboutBox: {
-            HWND box = harness::wait_window(pid, "#32770", "", e2e::TIMEOUT_MS);
+            // Found by its caption: the wait for WM_GETTEXT's answer is also
+            // a wait for the box to have its controls.
+            HWND box = harness::wait_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS);
             ASSERT_NE(box, nullptr);
-            harness::click(box, IDOK);
-            EXPECT_TRUE(harness::wait_no_window(pid, "#32770", "", e2e::TIMEOUT_MS));
+            EXPECT_TRUE(harness::click(box, IDOK));
+            EXPECT_TRUE(harness::wait_no_window(pid, "#32770", ABOUT_CAPTION, e2e::TIMEOUT_MS));
             break;
         }
         case AfterMenu::Ends:
