@@ -44,21 +44,9 @@ void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t funct
     port_out8(cfg_data_port(reg), static_cast<std::uint8_t>(value));
 }
 
-int journal_first_entry(int index)
-{
-    std::uint32_t reg = g_journal.address[index] & ADDRESS_DECODED;
-    for (int i = 0; i < index; i++)
-        if ((g_journal.address[i] & ADDRESS_DECODED) == reg)
-            return i;
-    return index;
-}
-
 void journal_restore()
 {
-    for (int i = 0; i < g_journal.count; i++) {
-        // A later entry of the same address holds a byte the pass wrote.
-        if (journal_first_entry(i) != i)
-            continue;
+    for (int i = g_journal.count - 1; i >= 0; i--) {
         port_out32(CONFIG_ADDRESS, g_journal.address[i]);
         port_out8(static_cast<std::uint16_t>(g_journal.port[i]),
                   static_cast<std::uint8_t>(g_journal.previous[i]));

@@ -30,23 +30,16 @@ std::uint16_t cfg_data_port(std::uint32_t reg);
 
 JournalEntry journal_entry(int index);
 
-// Bits of CONFIG_ADDRESS that select a register: bits 30-24 are reserved
-// and host bridges ignore them.
-const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
-
-// The oldest journal entry of the register that entry `index` names (by
-// ADDRESS_DECODED): `index` itself unless the register was written earlier.
-// The one place that says when a register counts as written twice.
-int journal_first_entry(int index);
-
 // Reads the register's current byte and appends it to the journal.
 // The caller keeps g_journal.count below MAX_JOURNAL_ENTRIES.
 void cfg_read_record(std::uint32_t reg, std::uint32_t device, std::uint32_t function);
 // Writes the low 8 bits of value; the journal is not touched.
 void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t function,
                     std::uint32_t value);
-// Puts the journalled bytes back, oldest first. A register journalled more
-// than once is written only from its oldest entry, which holds the byte it
-// had before the pass; later entries hold bytes the pass itself wrote. Leaves the journal as it is,
-// so it may run again.
+// Puts the journalled bytes back, newest entry first: the exact inverse of
+// the pass. Each entry is written back while every later change is undone,
+// so its address reaches what it reached when it was read (a later line may
+// have moved a bridge's bus numbers), and a register named twice ends with
+// the byte its first entry read. Leaves the journal as it is, so it may run
+// again.
 void journal_restore();

@@ -31,32 +31,24 @@ void reader_start(SettingsReader *r, void *file)
     r->failed = false;
 }
 
-// Refills the buffer: 1 with bytes, 0 at the end of the file, -1 when the
-// read failed.
-static int refill(SettingsReader *r)
+// Refills the buffer; false at the end of the file and when the read failed,
+// both of which end the input.
+static bool refill(SettingsReader *r)
 {
     r->pos = 0;
-    r->len = 0;
     int n = file_read(r->file, r->buf, sizeof r->buf);
+    r->len = n > 0 ? n : 0;
     if (n <= 0) {
-        r->at_eof = n == 0;
-        return n < 0 ? -1 : 0;
+        r->at_eof = true;
+        r->failed = n < 0;
     }
-    r->len = n;
-    return 1;
+    return n > 0;
 }
 
-// Next byte after the text rules, or END for the end of the input and for a
-// failed read (which the next call tries again).
+// Next byte after the text rules, or END.
 static int next_byte(SettingsReader *r)
 {
-    if (r->failed) { // the read after a CR failed: end this piece
-        r->failed = false;
-        return END;
-    }
-    if (r->at_eof)
-        return END;
-    if (r->pos == r->len && refill(r) <= 0)
+    if (r->at_eof || (r->pos == r->len && !refill(r)))
         return END;
 
     unsigned char c = r->buf[r->pos++];
@@ -66,15 +58,9 @@ static int next_byte(SettingsReader *r)
     }
     if (c != '\r')
         return c;
-    // CR LF is one LF, even when the LF comes with the next read. A failure
-    // there ends the piece after the CR, as it would before any other byte.
-    if (r->pos == r->len) {
-        int got = refill(r);
-        if (got < 0)
-            r->failed = true;
-        if (got <= 0)
-            return c;
-    }
+    // CR LF is one LF, even when the LF comes with the next read.
+    if (r->pos == r->len && !refill(r))
+        return c;
     if (r->buf[r->pos] == '\n') {
         r->pos++;
         return '\n';
@@ -93,6 +79,8 @@ int reader_next_piece(SettingsReader *r, char *line)
         if (c == '\n')
             break;
     }
+    if (r->failed) // a line cut by a failed read is no line
+        n = 0;
     line[n] = '\0';
     return n;
 }
@@ -123,24 +111,29 @@ bool settings_apply_piece(const char *line)
     return true;
 }
 
-bool run_settings(const char *file_name, SettingsPieceProc proc)
+void settings_pass(SettingsReader *r, SettingsPieceProc proc)
 {
     g_journal.count = 0;
-    file_handle file = file_open_read(file_name);
-    if (!file)
-        return false;
-
-    SettingsReader reader;
-    reader_start(&reader, file);
     char line[LINE_BUFFER_SIZE];
     int count;
-    while ((count = reader_next_piece(&reader, line)) > 0) {
+    while ((count = reader_next_piece(r, line)) > 0) {
         bool applied = settings_apply_piece(line);
         if (proc)
             proc(line, count, applied);
         if (g_journal.count >= MAX_JOURNAL_ENTRIES)
             break;
     }
+}
+
+bool run_settings(const char *file_name, SettingsPieceProc proc)
+{
+    g_journal.count = 0;
+    file_handle file = file_open_read(file_name);
+    if (!file)
+        return false;
+    SettingsReader reader;
+    reader_start(&reader, file);
+    settings_pass(&reader, proc);
     file_close(file);
     return true;
 }

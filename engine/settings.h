@@ -12,21 +12,23 @@ const int LINE_BUFFER_SIZE = 254;
 std::uint32_t parse_hex(const char *text);
 
 // Text-mode reader over file_io.h: CR LF reads as LF (also across a buffer
-// border), a lone CR stays, 0x1A ends the input for good, a read failure
-// ends the piece in progress and the next read tries again.
+// border), a lone CR stays, 0x1A ends the input for good. A failed read ends
+// it too, and the piece in progress is dropped: on a floppy, a CD or a
+// network share the rest of a cut line would land in other registers.
 struct SettingsReader {
     void *file;
     unsigned char buf[512];
     int pos;
     int len;
-    bool at_eof; // end of file or 0x1A seen: nothing more
-    bool failed; // a read failed: report it once, then try again
+    bool at_eof; // end of file, 0x1A or a failed read: nothing more
+    bool failed; // a read failed
 };
 
 void reader_start(SettingsReader *r, void *file);
 // Reads one piece into line (LINE_BUFFER_SIZE bytes): up to and including a
 // LF, or 253 bytes. Returns the byte count; 0 when nothing could be read.
-// line[count] is 0; the piece itself may hold zero bytes.
+// line[count] is 0; the piece itself may hold zero bytes. A failed read
+// gives 0, whatever the piece held.
 int reader_next_piece(SettingsReader *r, char *line);
 
 // Splits a piece at commas like strtok: runs of commas are one separator,
@@ -39,8 +41,9 @@ int settings_fields(const char *line, std::uint32_t *fields, int max_fields);
 bool settings_apply_piece(const char *line);
 
 // The settings pass: each line read is applied at once (journal, then write)
-// until the input ends or MAX_JOURNAL_ENTRIES lines are applied. A file that
-// cannot be opened applies nothing.
+// until the input ends (or a read fails) or MAX_JOURNAL_ENTRIES lines are
+// applied. Lines applied before a failed read stay applied and journalled.
+// A file that cannot be opened applies nothing.
 void load_settings(const char *file_name);
 
 // Told of each piece the pass reads: its `count` bytes (NUL bytes included)
@@ -50,3 +53,6 @@ typedef void (*SettingsPieceProc)(const char *piece, int count, bool applied);
 // load_settings with a watcher (null for none). False when the file cannot
 // be opened.
 bool run_settings(const char *file_name, SettingsPieceProc proc);
+// The pass itself over a started reader, which is left where the pass
+// stopped (the journal is emptied first).
+void settings_pass(SettingsReader *r, SettingsPieceProc proc);

@@ -1,5 +1,6 @@
 #include "chipset.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "config_ports.h"
@@ -244,6 +245,43 @@ std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 2
 void Chipset::add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name)
 {
     functions_[at] = Function{std::move(name), bytes, standard_writable(bytes)};
+    // Header type 1 (PCI-to-PCI) and 2 (CardBus) keep their secondary and
+    // subordinate bus numbers at 0x19 and 0x1A.
+    unsigned type = bytes[0x0E] & 0x7Fu;
+    if ((type == 1 || type == 2) && bytes[0x19] != 0)
+        bridge_to_.emplace(bytes[0x19], at);
+}
+
+bool Chipset::route(unsigned bus, unsigned *placed) const
+{
+    // Root buses: 0 and any bus that a dump shows without a bridge to it.
+    // The host bridge reaches them by their number.
+    std::vector<unsigned> buses{0};
+    for (const auto &f : functions_)
+        if (!bridge_to_.count(f.first.bus) && f.first.bus != buses.back())
+            buses.push_back(f.first.bus);
+    if (std::find(buses.begin(), buses.end(), bus) != buses.end()) {
+        *placed = bus;
+        return true;
+    }
+    // Any other number is a type-1 cycle: a bridge on a bus already reached
+    // takes it as type 0 for its secondary bus, and passes it on when it
+    // lies above that, up to the subordinate bus.
+    for (size_t i = 0; i < buses.size(); i++) {
+        for (const auto &b : bridge_to_) {
+            if (b.second.bus != buses[i])
+                continue;
+            const Space &bytes = functions_.at(b.second).bytes;
+            if (bus == bytes[0x19]) {
+                *placed = b.first;
+                return true;
+            }
+            if (bus > bytes[0x19] && bus <= bytes[0x1A] &&
+                std::find(buses.begin(), buses.end(), b.first) == buses.end())
+                buses.push_back(b.first);
+        }
+    }
+    return false;
 }
 
 void Chipset::set_writable(Bdf at, unsigned reg, std::uint8_t mask)
@@ -259,13 +297,27 @@ void Chipset::answer_every_function(Bdf fn0, bool on)
         f->second.every_function = on;
 }
 
+bool Chipset::place(Bdf at, Bdf *placed) const
+{
+    unsigned bus = 0;
+    if (!route(at.bus, &bus))
+        return false;
+    Bdf p{bus, at.dev, at.fn};
+    auto f = functions_.find(p);
+    if (f == functions_.end()) {
+        p.fn = 0;
+        f = functions_.find(p);
+        if (f == functions_.end() || !f->second.every_function)
+            return false;
+    }
+    *placed = p;
+    return true;
+}
+
 const Function *Chipset::function(Bdf at) const
 {
-    auto f = functions_.find(at);
-    if (f != functions_.end())
-        return &f->second;
-    f = functions_.find(Bdf{at.bus, at.dev, 0});
-    return f != functions_.end() && f->second.every_function ? &f->second : nullptr;
+    Bdf p{};
+    return place(at, &p) ? &functions_.at(p) : nullptr;
 }
 
 Function *Chipset::find(Bdf at)

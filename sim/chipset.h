@@ -5,6 +5,13 @@
 // (read as 0). CONFIG_DATA (0xCFC-0xCFF): the byte lane is the port's low two
 // bits. Absent functions read 0xFF and drop writes; each byte has a mask of
 // the bits that take a write. Every port operation is traced.
+//
+// Functions are kept by where they sit at power-on. A bus behind a
+// PCI-to-PCI (or CardBus) bridge is reached through that bridge's bus
+// registers as they are now: a cycle for bus N goes to the cards behind the
+// bridge whose secondary bus (0x19) is N, and on through a bridge whose
+// secondary-to-subordinate range (0x19-0x1A) holds N. Moving a bridge's
+// secondary bus moves its cards to the new number.
 #pragma once
 
 #include <array>
@@ -99,12 +106,16 @@ public:
     // register (reads FFFFFFFF) and no configuration cycle ever happens.
     void set_mechanism1(bool on) { mechanism1_ = on; }
 
-    // The function that answers at `at` (a part that ignores the function
-    // number answers everywhere as its function 0); null when none does.
+    // The function that answers a configuration cycle for `at` now (a part
+    // that ignores the function number answers everywhere as its function
+    // 0); null when none does. peek and poke go the same way.
     const Function *function(Bdf at) const;
+    // Where that function sits in functions(): its power-on place.
+    bool place(Bdf at, Bdf *placed) const;
     bool present(Bdf at) const;
     std::uint8_t peek(Bdf at, unsigned reg) const; // 0xFF when absent
     void poke(Bdf at, unsigned reg, std::uint8_t value);
+    // By power-on place.
     const std::map<Bdf, Function> &functions() const { return functions_; }
 
     // The I/O port side; width in bytes.
@@ -120,8 +131,12 @@ private:
     void config_write(unsigned lane, std::uint8_t value);
 
     Function *find(Bdf at);
+    // The power-on bus that a cycle for `bus` reaches; false when none.
+    bool route(unsigned bus, unsigned *placed) const;
 
     std::map<Bdf, Function> functions_;
+    // Power-on bus behind each bridge -> the bridge's own place.
+    std::map<unsigned, Bdf> bridge_to_;
     bool mechanism1_ = true;
     std::uint32_t address_ = 0;
     std::vector<PortOp> trace_;

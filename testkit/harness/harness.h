@@ -64,7 +64,9 @@ public:
     void watch(const std::string &function, int arg_count);
     // The next calls of the watched `function` return these results, one
     // each, without reaching it: a refusing system, seen from the program.
-    void fake_results(const std::string &function, const std::vector<std::uint32_t> &results);
+    // The first `after` calls from now reach it as usual.
+    void fake_results(const std::string &function, const std::vector<std::uint32_t> &results,
+                      std::size_t after = 0);
     // The watched calls so far, in order; `function` empty: all of them.
     std::vector<Call> calls(const std::string &function = "") const;
     // Whether the watched imports were found and redirected; else why not.
@@ -168,6 +170,7 @@ private:
         int arg_count;
         std::uint32_t target = 0;         // the function's address in the program
         std::vector<std::uint32_t> fakes; // answered from the front
+        std::size_t real = 0;             // calls to let through before them
     };
     std::vector<Watch> watches_;
     std::vector<Call> calls_;

@@ -15,15 +15,18 @@ using detail::SharedLock;
 
 void Session::watch(const std::string &function, int arg_count)
 {
-    watches_.push_back({function, arg_count, 0, {}});
+    watches_.push_back({function, arg_count, 0, {}, 0});
 }
 
-void Session::fake_results(const std::string &function, const std::vector<std::uint32_t> &results)
+void Session::fake_results(const std::string &function, const std::vector<std::uint32_t> &results,
+                           std::size_t after)
 {
     ExclusiveLock l(&lock_);
     for (auto &w : watches_)
-        if (w.function == function)
+        if (w.function == function) {
             w.fakes.insert(w.fakes.end(), results.begin(), results.end());
+            w.real = after;
+        }
 }
 
 std::vector<Call> Session::calls(const std::string &function) const
@@ -122,8 +125,11 @@ bool Session::on_watched_call(DWORD tid, std::uint32_t address)
         return false;
     ExclusiveLock l(&lock_);
     Watch &w = watches_[(address - traps_) / 2];
-    Call call{
-        w.function, {stack[1], stack[2], stack[3], stack[4], stack[5], stack[6]}, !w.fakes.empty()};
+    Call call{w.function,
+              {stack[1], stack[2], stack[3], stack[4], stack[5], stack[6]},
+              !w.real && !w.fakes.empty()};
+    if (w.real)
+        w.real--;
     if (call.faked) {
         ctx.Eax = w.fakes.front();
         w.fakes.erase(w.fakes.begin());

@@ -42,8 +42,8 @@ Trace applied_settings(const sim::Chipset &m)
 
 Trace restored_settings(const sim::Chipset &m)
 {
-    return restored(0x80003941, 0xCFD, m.peek(IDE, 0x41)) +
-           restored(0x80003860, 0xCFC, m.peek(ISA, 0x60));
+    return restored(0x80003860, 0xCFC, m.peek(ISA, 0x60)) +
+           restored(0x80003941, 0xCFD, m.peek(IDE, 0x41));
 }
 
 bool english()
@@ -99,6 +99,8 @@ Program::Program(const std::string &name, Options options) : options_(std::move(
         answers.insert(answers.end(), 100, TRUE);
         session_->fake_results("Shell_NotifyIconA", answers);
     }
+    if (options_.prepare)
+        options_.prepare(*session_);
     std::string error;
     started_ = session_->start(&error);
     EXPECT_TRUE(started_) << error;
@@ -131,13 +133,15 @@ void Program::exit_and_expect_restore()
     expect_ended_restored(0);
 }
 
-void Program::expect_ended_restored(DWORD code)
+void Program::expect_ended_restored(DWORD code, const Trace *expected)
 {
     ASSERT_EQ(wait_exit(), code);
     const sim::Chipset &m = options_.machine;
-    EXPECT_TRACE(session_->trace(), applied_settings(m) + restored_settings(m));
-    EXPECT_EQ(session_->peek(IDE, 0x41), m.peek(IDE, 0x41));
-    EXPECT_EQ(session_->peek(ISA, 0x60), m.peek(ISA, 0x60));
+    EXPECT_TRACE(session_->trace(),
+                 expected ? *expected : applied_settings(m) + restored_settings(m));
+    const sim::Chipset now = session_->machine();
+    for (const auto &f : m.functions())
+        EXPECT_EQ(now.functions().at(f.first).bytes, f.second.bytes) << sim::format(f.first);
 }
 
 bool barrier(harness::Session &session, HWND window)

@@ -27,7 +27,7 @@ extern const char *const SORVENKA_NOICON_EXE;
 extern const char *const SORVENKA_NOMENU_EXE;
 
 // The settings file most program tests start with, and the port operations
-// that apply it on `m` and put it back.
+// that apply it on `m` and put it back (the last line first).
 extern const char *const SETTINGS;
 Trace applied_settings(const sim::Chipset &m);
 Trace restored_settings(const sim::Chipset &m);
@@ -56,11 +56,12 @@ struct Options {
     std::string settings = SETTINGS; // kvtl.cfg
     bool no_settings = false;        // no kvtl.cfg at all
     sim::Chipset machine = sim::default_machine();
-    std::string arguments;                   // after the program's name
-    bool output = false;                     // standard output and error to files
-    bool window = true;                      // wait for the tray window
-    bool watch = true;                       // follow WATCHED
-    std::vector<std::uint32_t> tray_answers; // Shell_NotifyIconA's first results
+    std::string arguments;                         // after the program's name
+    bool output = false;                           // standard output and error to files
+    bool window = true;                            // wait for the tray window
+    bool watch = true;                             // follow WATCHED
+    std::vector<std::uint32_t> tray_answers;       // Shell_NotifyIconA's first results
+    void (*prepare)(harness::Session &) = nullptr; // last thing before the start
 };
 
 // One program under the harness: started by the constructor (failures are
@@ -90,8 +91,10 @@ public:
     // back after the start-up writes, and exit code 0. Call it inside
     // ASSERT_NO_FATAL_FAILURE.
     void exit_and_expect_restore();
-    // The program has ended (or ends) with `code` and every byte back.
-    void expect_ended_restored(DWORD code);
+    // The program has ended (or ends) with `code`, its whole port trace is
+    // `expected` (SETTINGS applied and put back when null), and every byte
+    // of the machine is as before the start.
+    void expect_ended_restored(DWORD code, const Trace *expected = nullptr);
 
 private:
     Options options_;

@@ -302,8 +302,8 @@ void parse_preview(const std::string &out, std::vector<Row> *rows, std::vector<R
 }
 
 // What kvtlcheck says of the same file on the same machine: its bytes before
-// and written per applied line, and the engine's restore (each register once,
-// from its first entry, in order).
+// and written per applied line, and the engine's restore (every line's byte
+// before, newest first).
 void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
                       std::vector<Row> *restore)
 {
@@ -313,10 +313,8 @@ void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
             lines += "-" + std::to_string(a.last_line);
         rows->push_back({lines, sim::format(a.reaches), a.offset, a.before, a.written});
     }
-    std::set<std::string> restored;
-    for (const kvtlcheck::Applied &a : report.applied)
-        if (restored.insert(sim::format(a.reaches) + hex2(a.offset)).second)
-            restore->push_back({"", sim::format(a.reaches), a.offset, a.before, a.before});
+    for (auto a = report.applied.rbegin(); a != report.applied.rend(); ++a)
+        restore->push_back({"", sim::format(a->reaches), a->offset, a->before, a->before});
 }
 
 // Random files over the machine's registers, spills, absent functions, odd
@@ -366,7 +364,8 @@ bool read_only_in_every_function(const sim::Chipset &m, const sim::Bdf &at, unsi
 
 // A byte with read-only bits of the chipset's own, written and then read by a
 // later line, is the one thing the preview cannot know without writing; so is
-// a part that mirrors its function 0 under another function number.
+// a part that mirrors its function 0 under another function number, and a
+// bridge's bus numbers, which move what later lines reach.
 bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
 {
     std::map<std::uint32_t, bool> took; // decoded address -> the write stuck
@@ -376,6 +375,9 @@ bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
         if (it != took.end() && !it->second)
             return false;
         if (a.reaches.dev == 0x0B && a.reaches.bus == 0 && a.reaches.fn != 0)
+            return false;
+        const unsigned type = m.peek(a.reaches, 0x0E) & 0x7F;
+        if (a.present && (type == 1 || type == 2) && (a.offset == 0x19 || a.offset == 0x1A))
             return false;
         took[key] = !a.present || a.after == a.written ||
                     read_only_in_every_function(m, a.reaches, a.offset);

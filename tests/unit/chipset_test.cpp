@@ -2,6 +2,9 @@
 // trace the tests compare would mean nothing.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <vector>
+
 #include "chipset.h"
 
 namespace
@@ -68,6 +71,58 @@ TEST(Chipset, APartThatIgnoresTheFunctionNumberAnswersOnAllEightAsOne)
     c.io_write(0xCFC, 1, 0x05);
     EXPECT_EQ(c.peek({0, 0x0B, 0}, 0x3C), 0x05);
     EXPECT_FALSE(c.present({0, 7, 2})) << "a multi-function part does not";
+}
+
+// Bus numbers go through each bridge's own registers as they are now.
+// The machine adds a bridge 02:01.0 to bus 3 behind the one at 00:0c.0 (whose
+// subordinate bus is 2), a card 03:00.0 behind it, and a card on a bus 5
+// that no bridge leads to.
+struct Routed {
+    const char *name;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> writes; // address (lane in bits 1-0), byte
+    std::uint32_t read;                                         // lane 0
+    std::uint8_t expected;
+};
+
+TEST(Chipset, BusNumbersGoThroughTheBridgesBusRegisters)
+{
+    sim::Chipset m = sim::default_machine();
+    std::array<std::uint8_t, 256> bridge{}, card{}, root_card{};
+    bridge[0x00] = 0x11;
+    bridge[0x0E] = 0x01;
+    bridge[0x18] = 0x02;
+    bridge[0x19] = 0x03;
+    bridge[0x1A] = 0x03;
+    card[0x00] = 0x34;
+    root_card[0x00] = 0x78;
+    m.add_function({2, 1, 0}, bridge);
+    m.add_function({3, 0, 0}, card);
+    m.add_function({5, 0, 0}, root_card);
+
+    const Routed cases[] = {
+        {"power-on: the AGP card on bus 1", {}, 0x80010000, 0x2B},
+        {"AGP secondary bus moved to 3: the card answers there",
+         {{0x80000819, 3}},
+         0x80030000,
+         0x2B},
+        {"... and no longer on bus 1", {{0x80000819, 3}}, 0x80010000, 0xFF},
+        {"a write goes where the bus is now",
+         {{0x80000819, 3}, {0x80030040, 0x55}, {0x80000819, 1}},
+         0x80010040,
+         0x55},
+        {"a bus above the subordinate one is not passed on", {}, 0x80030000, 0xFF},
+        {"up to the subordinate bus it is", {{0x8000601A, 3}}, 0x80030000, 0x34},
+        {"a bus no bridge leads to is reached by its number", {}, 0x80050000, 0x78},
+    };
+    for (const Routed &c : cases) {
+        sim::Chipset chip = m;
+        for (const auto &w : c.writes) {
+            chip.io_write(0xCF8, 4, w.first);
+            chip.io_write(static_cast<std::uint16_t>(0xCFC + (w.first & 3)), 1, w.second);
+        }
+        chip.io_write(0xCF8, 4, c.read);
+        EXPECT_EQ(chip.io_read(0xCFC, 1), c.expected) << c.name;
+    }
 }
 
 TEST(Chipset, WithoutMechanism1NothingAnswers)

@@ -182,34 +182,31 @@ TEST(Settings, MissingFileAppliesNothingAndEmptiesTheJournal)
     EXPECT_TRACE(sim::active_chipset().trace(), Trace{});
 }
 
-// A failed read ends the piece in progress; the next read tries again, and
-// the pass ends at the first read of a line that yields nothing.
+// A failed read ends the pass and drops the line it cut; the lines before it
+// stay applied. The failing read is the last one tried.
 struct FailureCase {
     const char *name;
     std::string content;
     unsigned chunk;
-    std::vector<int> failing_calls;
+    int failing_call;
     std::vector<Applied> applied;
 };
 
-TEST(Settings, ReadFailureEndsThePieceAndTheNextReadTriesAgain)
+TEST(Settings, AFailedReadEndsThePassWithoutTheLineItCut)
 {
     const std::string lf = "41,5A\n42,11\n43,22\n", crlf = "41,5A\r\n42,11\r\n43,22\r\n";
+    // 52 lines of 11 bytes: the first read of 512 ends inside line 47,
+    // after "4A,22,".
+    std::string udma;
+    for (int i = 0; i < 52; i++)
+        udma += "4A,22,7,1\r\n";
     const FailureCase cases[] = {
-        {"mid-line",
-         lf,
-         4,
-         {2},
-         {{0x80000041, 5}, {0x8000000A, 0}, {0x80000042, 0x11}, {0x80000043, 0x22}}},
-        {"at the start of a line ends the pass", lf, 6, {2}, {{0x80000041, 0x5A}}},
-        {"first read", lf, 0, {1}, {}},
-        {"twice in a row: the second ends the pass", lf, 4, {2, 3}, {{0x80000041, 5}}},
+        {"572-byte file, second read", udma, 0, 2, std::vector<Applied>(46, {0x8000394A, 0x22})},
+        {"mid-line", lf, 4, 2, {}},
+        {"at the start of a line", lf, 6, 2, {{0x80000041, 0x5A}}},
+        {"first read", lf, 0, 1, {}},
         // "41," "5A\r" then the read that would find the LF fails.
-        {"after a CR, before its LF",
-         crlf,
-         3,
-         {3},
-         {{0x80000041, 0x5A}, {0x80000000, 0}, {0x80000042, 0x11}, {0x80000043, 0x22}}},
+        {"after a CR, before its LF", crlf, 3, 3, {}},
     };
     for (const FailureCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -217,10 +214,10 @@ TEST(Settings, ReadFailureEndsThePieceAndTheNextReadTriesAgain)
         memfs::reset();
         memfs::put("kvtl.cfg", c.content);
         memfs::set_chunk(c.chunk);
-        for (int call : c.failing_calls)
-            memfs::fail_read(call);
+        memfs::fail_read(c.failing_call);
         load_settings("kvtl.cfg");
         EXPECT_TRACE(sim::active_chipset().trace(), expected_pass(c.applied));
+        EXPECT_EQ(memfs::read_calls(), c.failing_call);
         EXPECT_EQ(memfs::open_files(), 0);
     }
 }

@@ -13,8 +13,11 @@ namespace kvtlcheck
 namespace
 {
 
-const char CTRL_Z = 0x1A;
+const unsigned char CTRL_Z = 0x1A;
 const int PIECE_MAX = LINE_BUFFER_SIZE - 1;
+// Bits of CONFIG_ADDRESS that select a register: bits 30-24 are reserved
+// and host bridges ignore them.
+const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
 const char *const FIELD_NAMES[4] = {"register", "value", "device", "function"};
 
 bool is_hex(char c)
@@ -37,33 +40,6 @@ std::string describe_char(char c)
         return "'" + escape(std::string(1, c)) + "'";
     }
 }
-
-// The raw file and its physical lines.
-struct Source {
-    std::string raw;
-    size_t end;                  // the first 0x1A, or the size
-    std::vector<int> line_of;    // per offset (and one past the end)
-    std::vector<size_t> line_at; // offset where each line starts, index line - 1
-
-    explicit Source(std::string bytes) : raw(std::move(bytes))
-    {
-        end = raw.find(CTRL_Z);
-        if (end == std::string::npos)
-            end = raw.size();
-        line_of.resize(raw.size() + 1);
-        line_at.push_back(0);
-        int line = 1;
-        for (size_t i = 0; i < raw.size(); i++) {
-            line_of[i] = line;
-            bool cr_alone = raw[i] == '\r' && (i + 1 == raw.size() || raw[i + 1] != '\n');
-            if (raw[i] == '\n' || cr_alone) {
-                line++;
-                line_at.push_back(i + 1);
-            }
-        }
-        line_of[raw.size()] = line;
-    }
-};
 
 struct Span {
     size_t start, end;
@@ -173,12 +149,12 @@ void check_numbers(Applied &a)
                  " number" + reaches);
 }
 
-void check_machine(Applied &a, const sim::Chipset &machine)
+void check_machine(Applied &a, const sim::Chipset &chip)
 {
     if (!a.present) {
         bool device_there = false;
-        for (const auto &f : machine.functions())
-            device_there |= f.first.bus == a.reaches.bus && f.first.dev == a.reaches.dev;
+        for (unsigned fn = 0; fn < 8; fn++)
+            device_there |= chip.present({a.reaches.bus, a.reaches.dev, fn});
         std::string what =
             device_there ? "function " + std::to_string(a.reaches.fn) + " of that device is absent"
                          : "no device there";
@@ -191,23 +167,6 @@ void check_machine(Applied &a, const sim::Chipset &machine)
                  hex(a.written) + ": it reads back " + hex(a.after) + " (bits " +
                  hex(a.written ^ a.after) + " did not change)");
     }
-}
-
-bool read_all(const std::string &path, std::string *bytes, std::string *error)
-{
-    file_handle f = file_open_read(path.c_str());
-    if (!f) {
-        *error = "cannot open " + path;
-        return false;
-    }
-    char buf[4096];
-    int n;
-    while ((n = file_read(f, buf, sizeof buf)) > 0)
-        bytes->append(buf, static_cast<size_t>(n));
-    file_close(f);
-    if (n < 0)
-        *error = "cannot read " + path;
-    return n == 0;
 }
 
 // A CR that is not part of a CR LF, with text after it in the same piece:
@@ -295,148 +254,193 @@ std::string escape(const std::string &bytes)
     return s;
 }
 
+namespace
+{
+
+// What the watcher keeps while the engine's own pass runs.
+struct Pass {
+    Report *report = nullptr;
+    sim::Chipset *chip = nullptr;
+    int line = 1; // physical line where the next piece starts
+    int part = 0; // pieces of the current program line told before this one
+    std::vector<std::pair<sim::Bdf, unsigned>> places; // per applied line, where present
+};
+Pass *g_pass;
+
+// Told of each piece right after the engine applied it. Lines are counted as
+// an editor shows them: the reader has made every CR LF a LF, so a CR left
+// in a piece is a lone one, which ends a line too.
+void CheckPieceProc(const char *line, int count, bool applied)
+{
+    Pass &p = *g_pass;
+    const std::string piece(line, static_cast<size_t>(count));
+    const int first_line = p.line;
+    int last_line = p.line;
+    for (char c : piece) {
+        last_line = p.line;
+        if (c == '\n' || c == '\r')
+            p.line++;
+    }
+    const std::string text = piece.substr(0, piece.find('\0'));
+    const int from_byte = p.part * PIECE_MAX + 1;
+    p.part = piece.back() == '\n' ? 0 : p.part + 1;
+
+    if (!applied) {
+        if (text.empty())
+            p.report->file_warnings.push_back(
+                {first_line, Kind::Nul,
+                 "line " + std::to_string(first_line) +
+                     (from_byte > 1 ? " from byte " + std::to_string(from_byte) : "") +
+                     " starts with a NUL byte: the program skips it"});
+        return;
+    }
+    Applied a{};
+    a.line = first_line;
+    a.last_line = last_line;
+    a.text = piece;
+    std::uint32_t f[4] = {0, 0, 0, 0};
+    settings_fields(line, f, 4);
+    a.reg = f[0];
+    a.value = f[1];
+    a.device = f[2];
+    a.function = f[3];
+    JournalEntry e = journal_entry(g_journal.count - 1);
+    a.address = e.address;
+    a.port = static_cast<std::uint16_t>(e.port);
+    sim::Target t = sim::decode(a.address, a.port);
+    a.reaches = t.bdf;
+    a.offset = t.reg;
+    // A line's write never changes the way to its own register (a bridge's
+    // bus numbers route what lies behind it), so asking after it is the same.
+    sim::Bdf placed{};
+    a.present = p.chip->place(t.bdf, &placed);
+    if (a.present) {
+        a.name = p.chip->function(t.bdf)->name;
+        p.places.push_back({placed, t.reg});
+    }
+    a.before = static_cast<std::uint8_t>(e.previous);
+    a.written = static_cast<std::uint8_t>(p.chip->trace().back().value);
+    a.after = p.chip->peek(t.bdf, t.reg);
+
+    check_fields(a, text);
+    check_numbers(a);
+    check_machine(a, *p.chip);
+    for (const Applied &earlier : p.report->applied) {
+        if ((earlier.address & ADDRESS_DECODED) != (a.address & ADDRESS_DECODED))
+            continue;
+        warn(a, Kind::Duplicate,
+             sim::format(a.reaches) + " register " + hex(a.offset) + " was already set on line " +
+                 std::to_string(earlier.line) +
+                 ": this line's byte replaces that one, and Exit still puts back the byte from "
+                 "before line " +
+                 std::to_string(earlier.line));
+        break;
+    }
+    if (merges_lines(piece))
+        warn(a, Kind::CrOnly,
+             "lines " + range(first_line, last_line) +
+                 " end in a CR alone, which ends no line for the program: it reads "
+                 "them as one line and takes only its first four fields");
+    if (from_byte > 1)
+        warn(a, Kind::Split,
+             "line " + std::to_string(first_line) +
+                 " is longer than 253 bytes: the program reads it in pieces, and the "
+                 "piece from byte " +
+                 std::to_string(from_byte) + " is applied as a line of its own");
+    if (text.size() < piece.size())
+        warn(a, Kind::Nul,
+             "a NUL byte at byte " + std::to_string(from_byte + text.size()) +
+                 " ends the line for the program: '" + escape(piece.substr(text.size() + 1)) +
+                 "' is ignored");
+    p.report->applied.push_back(std::move(a));
+}
+
+// Physical lines in `bytes`: LF, CR LF and a lone CR each end one; an
+// unended last line counts.
+int count_lines(const std::string &bytes)
+{
+    int lines = 0;
+    for (size_t i = 0; i < bytes.size(); i++)
+        if (bytes[i] == '\n' ||
+            (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
+            lines++;
+    char last = bytes.empty() ? '\n' : bytes.back();
+    return lines + (last == '\n' || last == '\r' ? 0 : 1);
+}
+
+} // namespace
+
 bool check_file(const std::string &path, const sim::Chipset &machine, Report *report,
                 std::string *error)
 {
-    std::string bytes;
-    if (!read_all(path, &bytes, error))
-        return false;
-    const Source src(std::move(bytes));
     *report = Report{};
-
     sim::Chipset &chip = sim::active_chipset();
     chip = machine;
     chip.clear_trace();
     g_journal = RegisterJournal{};
 
-    // The pass exactly as load_settings runs it, piece by piece, with the
-    // offset of each piece in the raw file kept alongside.
     file_handle file = file_open_read(path.c_str());
     if (!file) {
         *error = "cannot open " + path;
         return false;
     }
+    // The engine's own pass, watched; then what it left unread, for the
+    // warnings about lines the program never reaches.
+    Pass pass;
+    pass.report = report;
+    pass.chip = &chip;
+    g_pass = &pass;
     SettingsReader reader;
     reader_start(&reader, file);
-    char line[LINE_BUFFER_SIZE];
-    size_t off = 0;
-    int part = 0; // pieces of the current program line read before this one
-    int n;
-    while ((n = reader_next_piece(&reader, line)) > 0) {
-        const std::string piece(line, static_cast<size_t>(n));
-        std::vector<size_t> at; // raw offset of each byte of the piece
-        for (char c : piece) {
-            // A file that changed since it was read in full cannot move past its end here.
-            off = std::min(off, src.raw.size());
-            at.push_back(off);
-            off += c == '\n' && off < src.raw.size() && src.raw[off] == '\r' ? 2 : 1;
-        }
-        off = std::min(off, src.raw.size());
-        const int first_line = src.line_of[at.front()];
-        const int last_line = src.line_of[at.back()];
-        const std::string text = piece.substr(0, piece.find('\0'));
-        const int from_byte = part * PIECE_MAX + 1;
-        part = piece.back() == '\n' ? 0 : part + 1;
-
-        const int count = g_journal.count;
-        if (!settings_apply_piece(line)) {
-            if (text.size() < piece.size() && text.empty())
-                report->file_warnings.push_back(
-                    {first_line, Kind::Nul,
-                     "line " + std::to_string(first_line) +
-                         (from_byte > 1 ? " from byte " + std::to_string(from_byte) : "") +
-                         " starts with a NUL byte: the program skips it"});
-        } else {
-            Applied a{};
-            a.line = first_line;
-            a.last_line = last_line;
-            a.text = piece;
-            std::uint32_t f[4] = {0, 0, 0, 0};
-            settings_fields(line, f, 4);
-            a.reg = f[0];
-            a.value = f[1];
-            a.device = f[2];
-            a.function = f[3];
-            JournalEntry e = journal_entry(count);
-            a.address = e.address;
-            a.port = static_cast<std::uint16_t>(e.port);
-            sim::Target t = sim::decode(a.address, a.port);
-            a.reaches = t.bdf;
-            a.offset = t.reg;
-            a.present = machine.present(t.bdf);
-            if (a.present)
-                a.name = machine.function(t.bdf)->name;
-            a.before = static_cast<std::uint8_t>(e.previous);
-            a.written = static_cast<std::uint8_t>(chip.trace().back().value);
-            a.after = chip.peek(t.bdf, t.reg);
-
-            check_fields(a, text);
-            check_numbers(a);
-            check_machine(a, machine);
-            // Journal entries and applied lines go one for one.
-            const int first = journal_first_entry(count);
-            if (first != count)
-                warn(a, Kind::Duplicate,
-                     sim::format(a.reaches) + " register " + hex(a.offset) +
-                         " was already set on line " +
-                         std::to_string(report->applied[static_cast<size_t>(first)].line) +
-                         ": the journal holds the byte that line wrote, and the restore uses "
-                         "the one from before it");
-            if (merges_lines(piece))
-                warn(a, Kind::CrOnly,
-                     "lines " + range(first_line, last_line) +
-                         " end in a CR alone, which ends no line for the program: it reads "
-                         "them as one line and takes only its first four fields");
-            if (from_byte > 1)
-                warn(a, Kind::Split,
-                     "line " + std::to_string(first_line) +
-                         " is longer than 253 bytes: the program reads it in pieces, and the "
-                         "piece from byte " +
-                         std::to_string(from_byte) + " is applied as a line of its own");
-            if (text.size() < piece.size())
-                warn(a, Kind::Nul,
-                     "a NUL byte at byte " + std::to_string(from_byte + text.size()) +
-                         " ends the line for the program: '" +
-                         escape(piece.substr(text.size() + 1)) + "' is ignored");
-            report->applied.push_back(std::move(a));
-        }
-        if (g_journal.count >= MAX_JOURNAL_ENTRIES)
-            break;
+    settings_pass(&reader, CheckPieceProc);
+    g_pass = nullptr;
+    const bool ctrl_z =
+        reader.at_eof && !reader.failed && reader.pos > 0 && reader.buf[reader.pos - 1] == CTRL_Z;
+    std::string rest(reinterpret_cast<const char *>(reader.buf) + reader.pos,
+                     static_cast<size_t>(reader.len - reader.pos));
+    bool failed = reader.failed;
+    if (!reader.at_eof || ctrl_z) {
+        char buf[4096];
+        int n;
+        while ((n = file_read(file, buf, sizeof buf)) > 0)
+            rest.append(buf, static_cast<size_t>(n));
+        failed = n < 0;
     }
     file_close(file);
+    if (failed) {
+        *error = "cannot read " + path;
+        return false;
+    }
 
-    if (g_journal.count >= MAX_JOURNAL_ENTRIES && off < src.end) {
-        int l = src.line_of[off];
-        int lines = src.line_of[src.end > 0 ? src.end - 1 : 0] - l + 1;
+    const std::string unread = rest.substr(0, rest.find(static_cast<char>(CTRL_Z)));
+    if (g_journal.count >= MAX_JOURNAL_ENTRIES && !reader.at_eof && !unread.empty()) {
+        int lines = count_lines(unread);
         report->file_warnings.push_back(
-            {l, Kind::NeverRead,
-             "the program stops after 64 applied lines: line " + std::to_string(l) +
+            {pass.line, Kind::NeverRead,
+             "the program stops after 64 applied lines: line " + std::to_string(pass.line) +
                  (lines > 1 ? " and the " + std::to_string(lines - 1) + " after it are" : " is") +
                  " never read"});
     }
-    if (src.end < src.raw.size() && off >= src.end) {
-        std::string tail = src.raw.substr(src.end);
-        if (tail.find_first_not_of(" \t\r\n\x1a") != std::string::npos) {
-            int l = src.line_of[src.end];
-            report->file_warnings.push_back(
-                {l, Kind::CtrlZ,
-                 "a 0x1A byte on line " + std::to_string(l) +
-                     " ends the input: the program reads nothing after it"});
-        }
-    }
+    if (ctrl_z && rest.find_first_not_of(" \t\r\n\x1a") != std::string::npos)
+        report->file_warnings.push_back(
+            {pass.line, Kind::CtrlZ,
+             "a 0x1A byte on line " + std::to_string(pass.line) +
+                 " ends the input: the program reads nothing after it"});
 
-    // The restore, and every byte of the machine compared with before.
+    // The restore, every byte of the machine compared with before, and each
+    // register the pass reached as it is now.
     const size_t traced = chip.trace().size();
     journal_restore();
     report->restore_writes = static_cast<int>((chip.trace().size() - traced) / 2);
     report->all_restored = true;
     for (const auto &f : machine.functions())
         report->all_restored &= chip.functions().at(f.first).bytes == f.second.bytes;
-    for (size_t i = 0; i < report->applied.size(); i++) {
-        const Applied &a = report->applied[i];
-        if (a.present && journal_first_entry(static_cast<int>(i)) == static_cast<int>(i))
-            report->restored.push_back({a.reaches, a.offset, machine.peek(a.reaches, a.offset),
-                                        chip.peek(a.reaches, a.offset)});
+    for (size_t i = 0; i < pass.places.size(); i++) {
+        const auto &r = pass.places[i];
+        if (std::find(pass.places.begin(), pass.places.begin() + i, r) == pass.places.begin() + i)
+            report->restored.push_back({r.first, r.second,
+                                        machine.functions().at(r.first).bytes[r.second],
+                                        chip.functions().at(r.first).bytes[r.second]});
     }
     return true;
 }

@@ -54,7 +54,7 @@ struct Applied {
 
 // One register the pass changed, after the restore.
 struct Restored {
-    sim::Bdf at;
+    sim::Bdf at; // where the function sits at power-on
     unsigned offset;
     std::uint8_t pre_pass, now;
 };
@@ -62,17 +62,18 @@ struct Restored {
 struct Report {
     std::vector<Applied> applied;
     std::vector<Warning> file_warnings; // about lines that were not applied
-    std::vector<Restored> restored;     // present registers the pass reached
-    int restore_writes;                 // byte writes the restore issued
+    std::vector<Restored> restored;     // present registers the pass reached, once each
+    int restore_writes;                 // byte writes the restore issued, one per line
     bool all_restored;                  // the whole machine is as before the pass
 
     int warning_count() const;
 };
 
 // Lines are counted as an editor shows them: LF, CR LF and a lone CR each
-// end one. Reads `path` through the engine's file seam and runs the pass on
-// a copy of `machine` (made the active chipset). False, with a message, when
-// the file cannot be opened or read.
+// end one. Runs the engine's own pass over `path` (read once, through the
+// engine's file seam), watching each piece, on a copy of `machine` (made the
+// active chipset), then the restore. False, with a message, when the file
+// cannot be opened or read.
 bool check_file(const std::string &path, const sim::Chipset &machine, Report *report,
                 std::string *error);
 

@@ -97,12 +97,7 @@ std::string render_table(const Report &report, const std::string &file, bool col
                "\n";
 
     out += "restore: " + std::to_string(report.restore_writes) +
-           (report.restore_writes == 1 ? " write" : " writes");
-    int repeats = static_cast<int>(report.applied.size()) - report.restore_writes;
-    if (repeats > 0)
-        out += " (" + std::to_string(repeats) +
-               (repeats == 1 ? " repeated register" : " repeated registers") +
-               " put back from its first entry only)";
+           (report.restore_writes == 1 ? " write" : " writes, newest change first");
     if (report.all_restored) {
         out += "; " + paint(GREEN, "every register is back at its pre-pass byte") + "\n";
     } else {

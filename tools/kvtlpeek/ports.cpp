@@ -1,24 +1,21 @@
-// The port instructions. Windows 95/98/Me let a program execute them; the
-// only writes here are configuration addresses to 0xCF8.
+// The hardware side of kvtlpeek: reads of configuration space. The only
+// writes here are configuration addresses to 0xCF8.
 #include "kvtlpeek.h"
+#include "port_insn_x86.h"
 
 void hw_out32(std::uint16_t port, std::uint32_t value)
 {
-    __asm__ __volatile__("outl %0, %w1" : : "a"(value), "Nd"(port));
+    insn_out32(port, value);
 }
 
 std::uint32_t hw_in32(std::uint16_t port)
 {
-    std::uint32_t value;
-    __asm__ __volatile__("inl %w1, %0" : "=a"(value) : "Nd"(port));
-    return value;
+    return insn_in32(port);
 }
 
 std::uint8_t hw_in8(std::uint16_t port)
 {
-    std::uint8_t value;
-    __asm__ __volatile__("inb %w1, %0" : "=a"(value) : "Nd"(port));
-    return value;
+    return insn_in8(port);
 }
 
 bool mechanism1_present()

@@ -141,7 +141,7 @@ bool preview_settings(const char *file_name)
     if (g_journal.count == 0)
         out_text("   (no line applied)\r\n");
 
-    out_text("\r\nExit would put back, oldest change first:\r\n");
+    out_text("\r\nExit would put back, newest change first:\r\n");
     g_restoring = true;
     journal_restore();
     if (g_journal.count == 0)
