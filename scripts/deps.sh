@@ -10,4 +10,8 @@ SORVENKA_PACKAGES_DESKTOP=(xvfb xdotool x11-utils fonts-ipafont-gothic)
 # The Wine suite includes the desktop test.
 SORVENKA_PACKAGES_WINE=(wine wine32:i386 wine32-preloader:i386 wine64 wine64-preloader
     qemu-user-static binfmt-support locales "${SORVENKA_PACKAGES_DESKTOP[@]}")
-SORVENKA_PACKAGES=("${SORVENKA_PACKAGES_BUILD[@]}" "${SORVENKA_PACKAGES_WINE[@]}")
+# The QEMU tier (tests/qemu): the PC models, and what builds the guest image
+# (a static libc for its iopl wrapper comes with g++).
+SORVENKA_PACKAGES_QEMU=(qemu-system-x86 debootstrap e2fsprogs)
+SORVENKA_PACKAGES=("${SORVENKA_PACKAGES_BUILD[@]}" "${SORVENKA_PACKAGES_WINE[@]}"
+    "${SORVENKA_PACKAGES_QEMU[@]}")

@@ -4,6 +4,8 @@
 #include <cstdio>
 
 #include "config_ports.h"
+#include "pci_dump.h"
+#include "pci_header.h"
 
 namespace sim
 {
@@ -44,160 +46,6 @@ Space header(unsigned vendor, unsigned device, unsigned command, unsigned status
     return s;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Exactly `digits` hex digits at p; -1 if they are not all there.
-long hex_at(const std::string &s, size_t p, size_t digits)
-{
-    if (p > s.size() || digits > s.size() - p)
-        return -1;
-    long v = 0;
-    for (size_t i = 0; i < digits; i++) {
-        int d = hex_value(s[p + i]);
-        if (d < 0)
-            return -1;
-        v = v * 16 + d;
-    }
-    return v;
-}
-
-// The byte at i, or 0 past the end: every look-ahead below goes through it.
-char at(const std::string &s, size_t i)
-{
-    return i < s.size() ? s[i] : '\0';
-}
-
-// Lines as an editor shows them: LF, CR LF and a lone CR each end one.
-std::vector<std::string> split_lines(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::string cur;
-    for (size_t i = 0; i < text.size(); i++) {
-        char c = text[i];
-        if (c == '\n' || c == '\r') {
-            lines.push_back(cur);
-            cur.clear();
-            if (c == '\r' && at(text, i + 1) == '\n')
-                i++;
-        } else {
-            cur += c;
-        }
-    }
-    if (!cur.empty())
-        lines.push_back(cur);
-    return lines;
-}
-
-// A line as a message quotes it: non-printing bytes as \xNN, long ones cut.
-std::string quoted(const std::string &line)
-{
-    const size_t MAX = 40;
-    std::string s = "'";
-    for (size_t i = 0; i < line.size() && i < MAX; i++) {
-        unsigned char c = static_cast<unsigned char>(line[i]);
-        char esc[8];
-        std::snprintf(esc, sizeof esc, "\\x%02X", c);
-        s += c < 0x20 || c == 0x7F ? std::string(esc) : std::string(1, line[i]);
-    }
-    return s + (line.size() > MAX ? "...'" : "'");
-}
-
-std::string hex_text(unsigned v)
-{
-    char s[16];
-    std::snprintf(s, sizeof s, "%x", v);
-    return s;
-}
-
-// lspci prints 16 bytes a row, at offsets 00, 10, ... f0 (and 100 .. ff0 of
-// the extended space with -xxxx); its lines are far shorter than this.
-const size_t ROW_BYTES = 16;
-const size_t LONGEST_LINE = 1000;
-
-enum class Slot { None, Ok, Bad };
-
-// "[dddd:]bb:dd.f[ name]": None when the line does not have that shape,
-// Bad (with a message) when it has it but names no reachable function.
-Slot parse_slot(const std::string &line, Bdf *bdf, std::string *name, std::string *why)
-{
-    size_t p = 0;
-    long domain = 0;
-    if (at(line, 4) == ':' && at(line, 7) == ':' && hex_at(line, 0, 4) >= 0) {
-        domain = hex_at(line, 0, 4);
-        p = 5;
-    }
-    long bus = hex_at(line, p, 2), dev = hex_at(line, p + 3, 2), fn = hex_at(line, p + 6, 1);
-    char after = at(line, p + 7);
-    if (bus < 0 || dev < 0 || fn < 0 || at(line, p + 2) != ':' || at(line, p + 5) != '.' ||
-        (after != '\0' && after != ' '))
-        return Slot::None;
-    if (domain != 0)
-        *why = "domain " + line.substr(0, 4) + ": ports CF8/CFC reach domain 0000 only";
-    else if (dev > 0x1F)
-        *why = "device " + hex_text(static_cast<unsigned>(dev)) + " is above 1f";
-    else if (fn > 7)
-        *why = "function " + hex_text(static_cast<unsigned>(fn)) + " is above 7";
-    if (!why->empty())
-        return Slot::Bad;
-    *bdf = {static_cast<unsigned>(bus), static_cast<unsigned>(dev), static_cast<unsigned>(fn)};
-    *name = line.size() > p + 8 ? line.substr(p + 8) : "";
-    return Slot::Ok;
-}
-
-// "40: 0c 02 ...": the row's bytes into `bytes` (those past 0xFF are
-// dropped). False, with a message, for a row lspci would not print.
-bool parse_row(const std::string &line, std::array<std::uint8_t, 256> *bytes, std::string *why)
-{
-    size_t colon = line.find(':');
-    long offset = colon == 2 || colon == 3 ? hex_at(line, 0, colon) : -1;
-    if (offset < 0) {
-        *why = "not an lspci -x dump: " + quoted(line);
-        return false;
-    }
-    if (offset % ROW_BYTES != 0) {
-        *why = "offset " + hex_text(static_cast<unsigned>(offset)) +
-               " does not start a row of 16 bytes";
-        return false;
-    }
-    size_t count = 0;
-    for (size_t p = colon + 1; p < line.size();) {
-        if (line[p] == ' ') {
-            p++;
-            continue;
-        }
-        long v = hex_at(line, p, 2);
-        char next = at(line, p + 2);
-        if (v < 0 || (next != '\0' && next != ' ')) {
-            size_t end = line.find(' ', p);
-            *why = "bad byte " + quoted(line.substr(p, end == std::string::npos ? end : end - p)) +
-                   " (two hex digits each)";
-            return false;
-        }
-        if (++count > ROW_BYTES) {
-            *why = "more than 16 bytes in a row";
-            return false;
-        }
-        size_t reg = static_cast<size_t>(offset) + count - 1;
-        if (reg < bytes->size())
-            (*bytes)[reg] = static_cast<std::uint8_t>(v);
-        p += 2;
-    }
-    if (count == 0) {
-        *why = "no bytes after offset " + hex_text(static_cast<unsigned>(offset));
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::string format(const PortOp &op)
@@ -231,20 +79,20 @@ Target decode(std::uint32_t a, std::uint16_t data_port)
 std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes)
 {
     std::array<std::uint8_t, 256> w;
-    w.fill(0xFF);
-    const unsigned fixed[] = {0x00, 0x01, 0x02, 0x03, 0x06, 0x07, 0x08,
-                              0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x3D};
-    for (unsigned reg : fixed)
-        w[reg] = 0;
-    if ((bytes[0x0E] & 0x7F) == 0) // subsystem IDs of an ordinary device
-        for (unsigned reg = 0x2C; reg < 0x30; reg++)
-            w[reg] = 0;
+    for (unsigned reg = 0; reg < 256; reg++)
+        w[reg] = pci_header_access(bytes[PCI_HEADER_TYPE], reg) == PCI_WRITABLE ? 0xFF : 0;
     return w;
 }
 
 void Chipset::add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name)
 {
-    functions_[at] = Function{std::move(name), bytes, standard_writable(bytes)};
+    Function f{std::move(name), bytes, standard_writable(bytes)};
+    for (unsigned reg = 0; reg < 256; reg++) {
+        bool clears = pci_header_access(bytes[PCI_HEADER_TYPE], reg) == PCI_WRITE1_CLEAR;
+        f.clears[reg] = clears ? 0xFF : 0;
+        f.known[reg] = true;
+    }
+    functions_[at] = std::move(f);
     // Header type 1 (PCI-to-PCI) and 2 (CardBus) keep their secondary and
     // subordinate bus numbers at 0x19 and 0x1A.
     unsigned type = bytes[0x0E] & 0x7Fu;
@@ -327,62 +175,29 @@ Function *Chipset::find(Bdf at)
 
 bool Chipset::load_lspci(const std::string &text, std::string *error)
 {
-    std::string why;
-    int line_no = 0;
-    auto fail = [&](const std::string &message) {
+    // As many functions as the dump has slot lines, at most all that
+    // configuration space can hold.
+    size_t lines = 1;
+    for (char c : text)
+        lines += c == '\n' || c == '\r';
+    std::vector<PciDumpFunction> found(std::min<size_t>(lines, 256 * 256));
+    PciDumpError e;
+    int n = pci_dump_read(text.data(), static_cast<unsigned>(text.size()), found.data(),
+                          static_cast<int>(found.size()), &e);
+    if (n < 0) {
         if (error)
-            *error = line_no ? "line " + std::to_string(line_no) + ": " + message : message;
+            *error = e.line ? "line " + std::to_string(e.line) + ": " + e.what : e.what;
         return false;
-    };
-    if (text.empty())
-        return fail("the dump is empty");
-
-    std::map<Bdf, Function> found;
-    std::map<Bdf, int> slot_line;
-    Bdf current{};
-    bool have_slot = false;
-    for (const std::string &line : split_lines(text)) {
-        line_no++;
-        if (line.size() > LONGEST_LINE)
-            return fail(std::to_string(line.size()) + " bytes long: not a line of lspci");
-        for (size_t i = 0; i < line.size(); i++) {
-            unsigned char c = static_cast<unsigned char>(line[i]);
-            if (c < 0x20 || c == 0x7F)
-                return fail("control byte " + quoted(std::string(1, line[i])) + " at column " +
-                            std::to_string(i + 1));
-        }
-        if (line.find_first_not_of(' ') == std::string::npos)
-            continue;
-        Bdf slot{};
-        std::string name;
-        switch (parse_slot(line, &slot, &name, &why)) {
-        case Slot::Bad:
-            return fail(why);
-        case Slot::Ok: {
-            auto seen = slot_line.emplace(slot, line_no);
-            if (!seen.second)
-                return fail(format(slot) + " again (first on line " +
-                            std::to_string(seen.first->second) + ")");
-            Space zero{};
-            found[slot] = Function{name, zero, {}};
-            current = slot;
-            have_slot = true;
-            continue;
-        }
-        case Slot::None:
-            break;
-        }
-        Space row{};
-        if (!parse_row(line, have_slot ? &found[current].bytes : &row, &why))
-            return fail(why);
-        if (!have_slot)
-            return fail("bytes before any device line ('bb:dd.f name')");
     }
-    line_no = 0;
-    if (found.empty())
-        return fail("no device in the dump");
-    for (auto &f : found)
-        add_function(f.first, f.second.bytes, std::move(f.second.name));
+    for (int i = 0; i < n; i++) {
+        const PciDumpFunction &d = found[static_cast<size_t>(i)];
+        std::array<std::uint8_t, 256> bytes;
+        std::copy(d.bytes, d.bytes + 256, bytes.begin());
+        Bdf at{d.bus, d.dev, d.fn};
+        add_function(at, bytes, text.substr(d.name_at, d.name_length));
+        for (unsigned reg = 0; reg < 256; reg++)
+            functions_[at].known[reg] = pci_dump_known(d, reg);
+    }
     return true;
 }
 
@@ -406,7 +221,7 @@ void Chipset::poke(Bdf at, unsigned reg, std::uint8_t value)
 std::uint8_t Chipset::config_read(unsigned lane)
 {
     Target t = decode(address_, static_cast<std::uint16_t>(CONFIG_DATA + lane));
-    if (!t.enabled)
+    if (!t.enabled || !answering_)
         return 0xFF; // not a configuration cycle: nothing answers
     return peek(t.bdf, t.reg);
 }
@@ -415,11 +230,11 @@ void Chipset::config_write(unsigned lane, std::uint8_t value)
 {
     Target t = decode(address_, static_cast<std::uint16_t>(CONFIG_DATA + lane));
     Function *f = find(t.bdf);
-    if (!t.enabled || !f)
+    if (!t.enabled || !f || !answering_)
         return;
     std::uint8_t &b = f->bytes[t.reg];
     std::uint8_t mask = f->writable[t.reg];
-    b = static_cast<std::uint8_t>((b & ~mask) | (value & mask));
+    b = static_cast<std::uint8_t>(((b & ~mask) | (value & mask)) & ~(value & f->clears[t.reg]));
 }
 
 std::uint32_t Chipset::io_read(std::uint16_t port, unsigned width)

@@ -75,28 +75,28 @@ struct Function {
     std::string name; // free text, e.g. from an lspci header line
     std::array<std::uint8_t, 256> bytes;
     std::array<std::uint8_t, 256> writable; // per byte: bits that take a write
+    std::array<std::uint8_t, 256> clears{}; // per byte: bits a written 1 clears
+    std::array<bool, 256> known{};          // false: a dump did not show the byte
     // An old single-function part that ignores the function number: it
     // answers (as function 0) on all eight of its device.
     bool every_function = false;
 };
 
-// Mask with the header's identity bytes read-only (IDs, revision, class,
-// header type, status, subsystem IDs, capability pointer, interrupt pin).
+// Mask with the bytes the standard header makes read-only or
+// write-1-to-clear (pci/pci_header.h) taking no plain write.
 std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes);
 
 class Chipset
 {
 public:
-    // Adds (or replaces) a function with the standard write mask.
+    // Adds (or replaces) a function with the standard write mask, its
+    // status register write-1-to-clear, every byte known.
     void add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name = "");
     void set_writable(Bdf at, unsigned reg, std::uint8_t mask);
-    // Adds the functions of an "lspci -x/-xx/-xxx/-xxxx" dump (domain 0000
-    // prefix optional; rows of the extended space ignored, bytes not shown
-    // are 0). LF, CR LF and a lone CR end a line. A dump is user input: on
-    // anything lspci would not print (bad hex, a row not of up to 16 bytes
-    // at a multiple of 16, device above 1f or function above 7, a function
-    // twice, control bytes, an overlong line, no function at all) it adds
-    // nothing and returns false with "line N: what" (N counted from 1).
+    // Adds the functions of an "lspci -x/-xx/-xxx/-xxxx" dump as
+    // pci_dump_read takes it (bytes not shown read 0 and are not known).
+    // On a dump it refuses it adds nothing and returns false with
+    // "line N: what" (N counted from 1).
     bool load_lspci(const std::string &text, std::string *error);
 
     // Makes the device of function `fn0` answer on every function number
@@ -105,6 +105,9 @@ public:
     // A host bridge without Configuration Mechanism #1: 0xCF8 is no
     // register (reads FFFFFFFF) and no configuration cycle ever happens.
     void set_mechanism1(bool on) { mechanism1_ = on; }
+    // A board whose 0xCF8 latches anything but where no configuration
+    // cycle reaches a function: every read gives FF.
+    void set_answering(bool on) { answering_ = on; }
 
     // The function that answers a configuration cycle for `at` now (a part
     // that ignores the function number answers everywhere as its function
@@ -138,6 +141,7 @@ private:
     // Power-on bus behind each bridge -> the bridge's own place.
     std::map<unsigned, Bdf> bridge_to_;
     bool mechanism1_ = true;
+    bool answering_ = true;
     std::uint32_t address_ = 0;
     std::vector<PortOp> trace_;
 };

@@ -220,7 +220,8 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
         // instruction; under qemu-user the signal carries no trap number and
         // Wine calls it an illegal one.
         HANDLE thread = thread_handle(ev.dwThreadId);
-        if ((rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
+        if (emulate_ports_ &&
+            (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
              rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION) &&
             thread && emulate(thread))
             return DBG_CONTINUE;

@@ -77,6 +77,12 @@ public:
     // standard error.
     void set_arguments(std::string arguments) { arguments_ = std::move(arguments); }
     void set_output(std::string out_file, std::string err_file);
+    // Before start(): with emulation off, a port instruction's exception is
+    // passed on to the program, as on a system that refuses it; where the
+    // program may use the ports (iopl 3) they reach the hardware, and the
+    // trace and the virtual chipset stay empty. On by default.
+    void set_port_emulation(bool on) { emulate_ports_ = on; }
+    bool port_emulation() const { return emulate_ports_; }
 
     // Creates the process and waits until the debug loop has it.
     bool start(std::string *error);
@@ -160,6 +166,7 @@ private:
 
     // Port emulation (port_emulation.cpp).
     bool emulate(HANDLE thread);
+    bool emulate_ports_ = true;
     sim::Chipset machine_;
 
     // The import watch (import_watch.cpp).

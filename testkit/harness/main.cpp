@@ -3,7 +3,8 @@
 //
 //   harness.exe [--machine LSPCI_DUMP] [--cwd DIR] [--trace-out FILE]
 //               [--class NAME] [--timeout MS] [--exit-after-start]
-//               [--report FILE] [--drive "cmd;cmd;..."] [--args "ARGS"] PROGRAM.exe
+//               [--report FILE] [--real-ports] [--drive "cmd;cmd;..."] [--args "ARGS"]
+//               PROGRAM.exe
 //
 // The commands are the table COMMANDS below; harness.exe without a program
 // prints them. Numbers are in C notation (0x for hex).
@@ -12,6 +13,11 @@
 // "exit CODE". Returns 0, or 1 when a step failed or timed out, or
 // harness::INFRASTRUCTURE_EXIT when it failed because Wine did (a process
 // start, or a fault before the program's entry point).
+//
+// --real-ports: no port emulation; the exception of a port instruction is
+// passed on to the program, and where it may use the ports (iopl 3) they
+// reach the hardware. peek, applied and registers then fail: the harness
+// sees none of it.
 //
 // --report FILE: once the program has ended, FILE gets for people each
 // register it wrote with its byte from before the start and now, its exit
@@ -253,6 +259,19 @@ const Command COMMANDS[] = {
      print_registers},
     {"cputime", "MS", "wait MS milliseconds, print the CPU time the program used in them",
      print_cputime},
+    {"signal", "FILE",
+     "create FILE (empty): tells another process, such as a reader of the hardware, that the "
+     "steps before are done",
+     [](Drive &, const std::string &file) { return report::write_file(file, ""); }},
+    {"await", "FILE",
+     "wait until FILE exists: the signal of another process (a reader of the hardware) that the "
+     "program may go on",
+     [](Drive &d, const std::string &arg) {
+         const std::string file = harness::windows_path(arg);
+         return harness::wait_until(
+             [&] { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; },
+             d.timeout);
+     }},
     {"exit", "", "wait for the program to end",
      [](Drive &d, const std::string &) { return d.session.wait_exit(d.timeout); }},
 };
@@ -261,7 +280,8 @@ int usage()
 {
     std::fprintf(stderr, "usage: harness.exe [--machine DUMP] [--cwd DIR] [--trace-out FILE] "
                          "[--class NAME] [--timeout MS] [--exit-after-start] [--report FILE] "
-                         "[--drive \"CMD;CMD;...\"] [--args ARGS] PROGRAM.exe\n\ncommands:\n");
+                         "[--real-ports] [--drive \"CMD;CMD;...\"] [--args ARGS] PROGRAM.exe\n\n"
+                         "commands:\n");
     for (const Command &c : COMMANDS)
         std::fprintf(stderr, "  %s %s\n      %s\n", c.name, c.args, c.help);
     return 1;
@@ -274,7 +294,7 @@ int main(int argc, char **argv)
     std::string machine_file, cwd, trace_out, drive, program, arguments, report_file, failed_step;
     std::string cls = TRAY_CLASS_NAME;
     DWORD timeout = 20000;
-    bool exit_after_start = false;
+    bool exit_after_start = false, real_ports = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -296,6 +316,8 @@ int main(int argc, char **argv)
             arguments = value();
         else if (a == "--exit-after-start")
             exit_after_start = true;
+        else if (a == "--real-ports")
+            real_ports = true;
         else if (!a.empty() && a[0] == '-')
             return usage();
         else
@@ -320,6 +342,7 @@ int main(int argc, char **argv)
 
     harness::Session session(program, cwd, machine);
     session.set_arguments(arguments);
+    session.set_port_emulation(!real_ports);
     std::string error;
     if (!session.start(&error)) {
         std::fprintf(stderr, "harness: %s\n", error.c_str());
@@ -339,7 +362,10 @@ int main(int argc, char **argv)
                 command = &c;
         if (!command)
             std::fprintf(stderr, "harness: unknown command: %s\n", step.c_str());
-        ok = command && command->run(d, arg);
+        const bool sees_chipset = name != "peek" && name != "applied" && name != "registers";
+        if (command && real_ports && !sees_chipset)
+            std::printf("%s: the ports are not emulated (--real-ports)\n", name.c_str());
+        ok = command && (!real_ports || sees_chipset) && command->run(d, arg);
         if (!ok) {
             std::printf("failed: %s\n", step.c_str());
             failed_step = step;

@@ -48,6 +48,7 @@ struct Outcome {
     bool exited = false;
     long exit_code = 0;
     std::vector<std::string> problems;
+    bool ports_seen = true; // false: the ports went to the hardware unseen
 };
 
 // The restore table, its summary, the exit code and the problems; `ok` tells

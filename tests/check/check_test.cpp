@@ -72,6 +72,10 @@ const WarningCase warning_cases[] = {
     {"absent device", {{1, Kind::Absent}}},
     {"read-only bits", {{1, Kind::ReadOnly}}},
     {"register named twice", {{3, Kind::Duplicate}}},
+    {"I/O decoding and bus mastering off", {{1, Kind::StopsAnswering}}},
+    {"command bits set again", {}},
+    {"a bridge's bus numbers", {{1, Kind::BusNumbers}, {2, Kind::BusNumbers}}},
+    {"a bus number as it is", {}},
     {"named again through reserved address bits", {{2, Kind::Spill}, {2, Kind::Duplicate}}},
     {"64 lines", {}},
     {"65th line", {{65, Kind::NeverRead}}},
@@ -99,6 +103,23 @@ std::vector<std::string> seen(const kvtlcheck::Report &r)
     return s;
 }
 
+TEST(KvtlcheckWarnings, FunctionsThatStopAnsweringAreNamed)
+{
+    const struct {
+        const char *content, *text;
+    } cases[] = {
+        {"4,0,7,1\n", "00:07.1 stops answering on I/O and stops bus mastering"},
+        {"4,1,1\n", "00:01.0 stops answering on memory and stops bus mastering"},
+        {"4,4,B\n", "00:0b.0 stops answering on I/O and memory"},
+    };
+    for (const auto &c : cases) {
+        kvtlcheck::Report r = check(c.content);
+        ASSERT_EQ(r.applied.size(), 1u);
+        ASSERT_EQ(r.applied[0].warnings.size(), 1u) << c.content;
+        EXPECT_EQ(r.applied[0].warnings[0].text, c.text);
+    }
+}
+
 TEST(KvtlcheckWarnings, EachSharpEdgeWarnsOnceOnItsLine)
 {
     ASSERT_EQ(std::size(warning_cases), files::sharp_edges().size())
@@ -117,7 +138,7 @@ TEST(KvtlcheckWarnings, EveryKindIsCovered)
     for (const WarningCase &c : warning_cases)
         for (const Seen &w : c.warnings)
             kinds.insert(w.kind);
-    EXPECT_EQ(kinds.size(), static_cast<size_t>(Kind::Nul) + 1);
+    EXPECT_EQ(kinds.size(), static_cast<size_t>(Kind::BusNumbers) + 1);
 }
 
 TEST(KvtlcheckWarnings, SpillsNameWhatTheyReach)

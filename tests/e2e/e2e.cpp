@@ -82,6 +82,14 @@ std::string read_file(const std::string &path)
     return data;
 }
 
+void write_file(const std::string &path, const std::string &data)
+{
+    FILE *f = std::fopen(harness::windows_path(path).c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+}
+
 Program::Program(const std::string &name, Options options) : options_(std::move(options))
 {
     dir_ = work_dir(name, options_.no_settings ? nullptr : &options_.settings);

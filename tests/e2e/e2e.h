@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ bool english();
 // file when `cfg` is null). Host path.
 std::string work_dir(const std::string &name, const std::string *cfg);
 std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &data);
 
 // The system functions whose calls the program tests follow, with their
 // argument counts; a run that watches them has a taskbar that takes every
@@ -56,12 +58,12 @@ struct Options {
     std::string settings = SETTINGS; // kvtl.cfg
     bool no_settings = false;        // no kvtl.cfg at all
     sim::Chipset machine = sim::default_machine();
-    std::string arguments;                         // after the program's name
-    bool output = false;                           // standard output and error to files
-    bool window = true;                            // wait for the tray window
-    bool watch = true;                             // follow WATCHED
-    std::vector<std::uint32_t> tray_answers;       // Shell_NotifyIconA's first results
-    void (*prepare)(harness::Session &) = nullptr; // last thing before the start
+    std::string arguments;                           // after the program's name
+    bool output = false;                             // standard output and error to files
+    bool window = true;                              // wait for the tray window
+    bool watch = true;                               // follow WATCHED
+    std::vector<std::uint32_t> tray_answers;         // Shell_NotifyIconA's first results
+    std::function<void(harness::Session &)> prepare; // last thing before the start
 };
 
 // One program under the harness: started by the constructor (failures are

@@ -18,6 +18,8 @@
 
 #include "check.h"
 #include "e2e.h"
+#include "pci_dump.h"
+#include "pci_header.h"
 #include "settings_files.h"
 #include "trace.h"
 
@@ -87,15 +89,16 @@ std::string hex2(unsigned v)
     return s;
 }
 
-// One function as "lspci -n -xxx" prints it, from the model's bytes.
-std::string lspci_block(const sim::Bdf &at, const std::array<std::uint8_t, 256> &b)
+// One function as "lspci -n -xxx" (or, count 64, "-x") prints it, from the
+// model's bytes.
+std::string lspci_block(const sim::Bdf &at, const std::array<std::uint8_t, 256> &b, unsigned count)
 {
     std::string s = sim::format(at) + " " + hex2(b[0x0B]) + hex2(b[0x0A]) + ": " + hex2(b[1]) +
                     hex2(b[0]) + ":" + hex2(b[3]) + hex2(b[2]);
     if (b[0x08])
         s += " (rev " + hex2(b[0x08]) + ")";
     s += "\r\n";
-    for (unsigned row = 0; row < 256; row += 16) {
+    for (unsigned row = 0; row < count; row += 16) {
         s += hex2(row) + ":";
         for (unsigned i = 0; i < 16; i++)
             s += " " + hex2(b[row + i]);
@@ -104,11 +107,12 @@ std::string lspci_block(const sim::Bdf &at, const std::array<std::uint8_t, 256> 
     return s + "\r\n";
 }
 
-std::string expected_dump(const sim::Chipset &m, const std::vector<sim::Bdf> &listed)
+std::string expected_dump(const sim::Chipset &m, const std::vector<sim::Bdf> &listed,
+                          unsigned count)
 {
     std::string s;
     for (const sim::Bdf &at : listed)
-        s += lspci_block(at, m.function(at)->bytes);
+        s += lspci_block(at, m.function(at)->bytes, count);
     return s;
 }
 
@@ -134,6 +138,8 @@ struct DumpCase {
     const char *name;
     sim::Chipset machine;
     std::vector<sim::Bdf> listed; // in the order printed
+    const char *args = "";
+    unsigned count = 256; // bytes of each function shown
 };
 
 // Bus 0 first, then each bus behind a bridge once; functions 1-7 only of a
@@ -168,6 +174,13 @@ std::vector<DumpCase> dump_cases()
                            {{0, 0x0D, 0}, {0, 0x0E, 0}, {0, 0x0E, 3}, {0, 0x0F, 0}},
                            behind,
                            {{2, 5, 0}, {2, 5, 1}, {3, 0x1F, 0}}})});
+
+    // A CardBus bridge (header type 2) leads to its card bus at 0x19 too.
+    sim::Chipset cb = sim::default_machine();
+    cb.add_function({0, 0x0D, 0}, space(0x104C, 0xAC1A, 0x02, 5));
+    cb.add_function({5, 0, 0}, space(0x10B7, 0x5157, 0x00));
+    cases.push_back({"CardBus bridge, header only", cb,
+                     join({bus0, {{0, 0x0D, 0}}, behind, {{5, 0, 0}}}), "/h", 64});
     return cases;
 }
 
@@ -175,10 +188,10 @@ TEST(Kvtlpeek, DumpsEveryPresentFunctionOnceWithEveryByte)
 {
     for (const DumpCase &c : dump_cases()) {
         SCOPED_TRACE(c.name);
-        PeekRun r = peek("dump", "", c.machine);
+        PeekRun r = peek("dump", c.args, c.machine);
         EXPECT_EQ(r.code, 0u);
         EXPECT_EQ(r.err, "");
-        EXPECT_EQ(r.out, expected_dump(c.machine, c.listed));
+        EXPECT_EQ(r.out, expected_dump(c.machine, c.listed, c.count));
         EXPECT_TRUE(read_only(r.trace));
         std::printf("[ figures  ] %s: %zu port operations\n", c.name, r.trace.size());
 
@@ -188,9 +201,12 @@ TEST(Kvtlpeek, DumpsEveryPresentFunctionOnceWithEveryByte)
         std::string error;
         ASSERT_TRUE(loaded.load_lspci(r.out, &error)) << error;
         ASSERT_EQ(loaded.functions().size(), c.listed.size());
-        for (const sim::Bdf &at : c.listed)
-            EXPECT_EQ(loaded.peek(at, 0x40), c.machine.peek(at, 0x40)) << sim::format(at);
-        PeekRun again = peek("dump_again", "", loaded);
+        for (const sim::Bdf &at : c.listed) {
+            EXPECT_EQ(loaded.peek(at, c.count - 1), c.machine.peek(at, c.count - 1))
+                << sim::format(at);
+            EXPECT_EQ(loaded.function(at)->known[0x40], c.count > 0x40) << sim::format(at);
+        }
+        PeekRun again = peek("dump_again", c.args, loaded);
         EXPECT_EQ(again.code, 0u);
         EXPECT_EQ(again.out, r.out);
     }
@@ -221,6 +237,54 @@ TEST(Kvtlpeek, DetectsMechanism1AsPciutilsDoesAndPutsTheAddressBack)
             EXPECT_EQ(r.trace.size(), 4u);
             EXPECT_EQ(r.out, "");
             EXPECT_NE(r.err.find("mechanism #1"), std::string::npos) << r.err;
+        }
+    }
+}
+
+// What kvtlpeek could not read or write ends in a status of its own: 4 when
+// ports CF8/CFC take an address but bus 0 shows no host bridge, display or
+// Intel or Compaq device (Linux's check); 5 when standard output did not
+// take every byte (WriteFile failed, or wrote fewer bytes than asked).
+TEST(Kvtlpeek, EndsWithItsOwnStatusWhenItCouldNotReadOrWriteEverything)
+{
+    sim::Chipset nothing = sim::default_machine();
+    nothing.set_answering(false);
+    sim::Chipset via; // a host bridge of another vendor passes
+    via.add_function({0, 0, 0}, space(0x1106, 0x0691, 0x00));
+    via.poke({0, 0, 0}, 0x0A, 0x00);
+    via.poke({0, 0, 0}, 0x0B, 0x06);
+    sim::Chipset nic_only; // a network card alone does not
+    nic_only.add_function({0, 0x0B, 0}, space(0x10EC, 0x8029, 0x00));
+    const sim::Chipset board = sim::default_machine();
+    const struct {
+        const char *name;
+        const sim::Chipset &machine;
+        std::vector<std::uint32_t> write_file; // faked WriteFile results
+        DWORD code;
+        const char *message;
+    } cases[] = {
+        {"nothing answers", nothing, {}, 4, "cannot be trusted"},
+        {"a network card alone", nic_only, {}, 4, "cannot be trusted"},
+        {"a VIA host bridge", via, {}, 0, ""},
+        {"disk full: WriteFile fails", board, {0}, 5, "written whole"},
+        {"disk full: WriteFile writes nothing", board, {1}, 5, "written whole"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::Options o = peek_options(c.machine, "");
+        o.no_settings = true;
+        const std::vector<std::uint32_t> answers = c.write_file;
+        o.prepare = [answers](harness::Session &s) {
+            s.watch("WriteFile", 5);
+            if (!answers.empty())
+                s.fake_results("WriteFile", answers);
+        };
+        e2e::Program p("kvtlpeek_status", o);
+        ASSERT_TRUE(p.started());
+        EXPECT_EQ(p.wait_exit(RUN_MS), c.code);
+        EXPECT_NE(p.err().find(c.message), std::string::npos) << p.err();
+        if (c.code == 4) {
+            EXPECT_EQ(p.out(), "");
         }
     }
 }
@@ -261,29 +325,66 @@ TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
     }
 }
 
+// kvtlpeek /d and kvtlcheck --diff: the same file and the same table for
+// the same two dumps, a change of every kind in them.
+TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
+{
+    const sim::Chipset before = sim::default_machine();
+    sim::Chipset after = before;
+    after.poke({0, 0, 0}, 0x5C, 0x33);                                // written
+    after.poke({0, 7, 1}, 0x4A, 0x01);                                // written
+    after.poke({0, 0, 0}, 0x06, 0x00);                                // status
+    after.poke({0, 7, 1}, 0x09, 0x8F);                                // read-only
+    after.poke({0, 0x0C, 0}, 0x19, 0x03);                             // a bus number
+    after.poke({2, 4, 0}, 0x40, 0x01);                                // not on bus 0
+    after.add_function({0, 7, 2}, before.function({0, 7, 1})->bytes); // in one dump
+    std::string texts[2] = {
+        expected_dump(before, {{0, 0, 0}, {0, 7, 1}, {0, 0x0C, 0}, {2, 4, 0}}, 256),
+        expected_dump(after, {{0, 0, 0}, {0, 7, 1}, {0, 7, 2}, {0, 0x0C, 0}, {2, 4, 0}}, 256)};
+    std::vector<PciDumpFunction> dumps[2];
+    std::string error, settings, table;
+    for (int i = 0; i < 2; i++)
+        ASSERT_TRUE(kvtlcheck::read_dump(texts[i], &dumps[i], &error)) << error;
+    kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
+    ASSERT_EQ(settings, "5C,33,0,0\r\n4A,01,7,1\r\n");
+
+    const std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
+    e2e::write_file(dir + "/before.txt", texts[0]);
+    e2e::write_file(dir + "/after.txt", texts[1]);
+    e2e::Options o = peek_options(sim::default_machine(), "/d before.txt after.txt");
+    o.no_settings = true;
+    e2e::Program p("kvtlpeek_diff", o);
+    ASSERT_TRUE(p.started());
+    EXPECT_EQ(p.wait_exit(RUN_MS), 0u);
+    EXPECT_TRUE(p.session().trace().empty()) << "no port touched";
+    EXPECT_EQ(p.out(), settings);
+    EXPECT_EQ(p.err(), table);
+}
+
 // ---- the preview against kvtlcheck ---------------------------------------
 
 struct Row {
     std::string lines, reaches;
     unsigned reg, now, write;
+    std::string name;
     bool operator==(const Row &o) const
     {
         return lines == o.lines && reaches == o.reaches && reg == o.reg && now == o.now &&
-               write == o.write;
+               write == o.write && name == o.name;
     }
 };
 
 std::ostream &operator<<(std::ostream &os, const Row &r)
 {
     return os << r.lines << " " << r.reaches << " " << hex2(r.reg) << " " << hex2(r.now) << " "
-              << hex2(r.write);
+              << hex2(r.write) << " " << r.name;
 }
 
-// Lines of the output that have the row's five columns; and the restore's.
+// Lines of the output that have the row's six columns; and the restore's.
 void parse_preview(const std::string &out, std::vector<Row> *rows, std::vector<Row> *restore)
 {
     static const std::regex row(
-        R"(\s*(\d+(?:-\d+)?)\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s*)");
+        R"(\s*(\d+(?:-\d+)?)\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s+(\S+)\s*)");
     static const std::regex back(
         R"(\s*([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})\s+back to ([0-9a-f]{2}).*)");
     std::istringstream in(out);
@@ -295,9 +396,9 @@ void parse_preview(const std::string &out, std::vector<Row> *rows, std::vector<R
             line.pop_back();
         auto num = [&](int i) { return static_cast<unsigned>(std::stoul(m[i], nullptr, 16)); };
         if (std::regex_match(line, m, row))
-            rows->push_back({m[1], m[2], num(3), num(4), num(5)});
+            rows->push_back({m[1], m[2], num(3), num(4), num(5), m[6]});
         else if (std::regex_match(line, m, back))
-            restore->push_back({"", m[1], num(2), num(3), num(3)});
+            restore->push_back({"", m[1], num(2), num(3), num(3), ""});
     }
 }
 
@@ -311,10 +412,11 @@ void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
         std::string lines = std::to_string(a.line);
         if (a.last_line != a.line)
             lines += "-" + std::to_string(a.last_line);
-        rows->push_back({lines, sim::format(a.reaches), a.offset, a.before, a.written});
+        rows->push_back({lines, sim::format(a.reaches), a.offset, a.before, a.written,
+                         a.present ? a.reg_name : "-"});
     }
     for (auto a = report.applied.rbegin(); a != report.applied.rend(); ++a)
-        restore->push_back({"", sim::format(a->reaches), a->offset, a->before, a->before});
+        restore->push_back({"", sim::format(a->reaches), a->offset, a->before, a->before, ""});
 }
 
 // Random files over the machine's registers, spills, absent functions, odd
@@ -353,15 +455,6 @@ std::string random_file(std::mt19937 &rng)
     return s;
 }
 
-// Bytes read-only in every function by the PCI standard (header type 0
-// adds the subsystem IDs): the preview knows a write leaves them alone.
-bool read_only_in_every_function(const sim::Chipset &m, const sim::Bdf &at, unsigned reg)
-{
-    static const std::set<unsigned> regs = {0x00, 0x01, 0x02, 0x03, 0x06, 0x07, 0x08,
-                                            0x09, 0x0A, 0x0B, 0x0E, 0x34, 0x3D};
-    return regs.count(reg) || (reg >= 0x2C && reg <= 0x2F && (m.peek(at, 0x0E) & 0x7F) == 0);
-}
-
 // A byte with read-only bits of the chipset's own, written and then read by a
 // later line, is the one thing the preview cannot know without writing; so is
 // a part that mirrors its function 0 under another function number, and a
@@ -376,11 +469,11 @@ bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
             return false;
         if (a.reaches.dev == 0x0B && a.reaches.bus == 0 && a.reaches.fn != 0)
             return false;
-        const unsigned type = m.peek(a.reaches, 0x0E) & 0x7F;
+        const unsigned type = m.peek(a.reaches, PCI_HEADER_TYPE) & 0x7F;
         if (a.present && (type == 1 || type == 2) && (a.offset == 0x19 || a.offset == 0x1A))
             return false;
-        took[key] = !a.present || a.after == a.written ||
-                    read_only_in_every_function(m, a.reaches, a.offset);
+        took[key] = !a.present || a.after == pci_after_write(m.peek(a.reaches, PCI_HEADER_TYPE),
+                                                             a.offset, a.before, a.written);
     }
     return true;
 }
@@ -452,6 +545,22 @@ TEST(KvtlpeekPreview, SamplesAndSharpEdgesGiveKvtlchecksBytes)
     const sim::Chipset machine = sim::default_machine();
     for (const PreviewFile &f : preview_files())
         expect_preview_as_kvtlcheck(f, machine);
+}
+
+// Status clears where a 1 is written, in every header type; the capability
+// pointer is read-only at 0x34 in types 0 and 1 and at 0x14 in a CardBus
+// bridge, whose 0x34 is an I/O window.
+TEST(KvtlpeekPreview, StatusClearsAndTheCapabilityPointerByHeaderType)
+{
+    sim::Chipset machine = sim::default_machine();
+    machine.add_function({0, 0x0D, 0}, space(0x104C, 0xAC1A, 0x02, 5));
+    machine.poke({0, 0x0D, 0}, 0x07, 0x92);
+    machine.poke({0, 0x0D, 0}, 0x34, 0x40);
+    machine.poke({0, 0x0D, 0}, 0x14, 0x80);
+    expect_preview_as_kvtlcheck({"CardBus bridge",
+                                 "7,12,D\n7,FF,D\n34,5,D\n34,6,D\n14,5,D\n14,6,D\n"
+                                 "34,5,1\n34,6,1\n6,FF\n6,0\n"},
+                                machine);
 }
 
 TEST(KvtlpeekPreview, RandomFilesGiveKvtlchecksBytes)

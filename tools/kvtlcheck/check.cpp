@@ -5,6 +5,8 @@
 
 #include "file_io.h"
 #include "pci_config.h"
+#include "pci_header.h"
+#include "pci_names.h"
 #include "settings.h"
 
 namespace kvtlcheck
@@ -149,6 +151,33 @@ void check_numbers(Applied &a)
                  " number" + reaches);
 }
 
+// Lines that make a function drop off the bus or move a bridge's buses.
+void check_header(Applied &a, const sim::Chipset &machine)
+{
+    const sim::Function *f = machine.function(a.reaches);
+    if (!f || !a.known || a.after == a.before)
+        return;
+    unsigned off = a.offset, layout = pci_header_layout(f->bytes[PCI_HEADER_TYPE]);
+    std::string who = sim::format(a.reaches);
+    if (off == PCI_COMMAND) {
+        unsigned lost = a.before & ~a.after;
+        std::string what;
+        if (lost & (PCI_COMMAND_IO | PCI_COMMAND_MEMORY))
+            what = std::string("stops answering on ") +
+                   ((lost & PCI_COMMAND_IO) && (lost & PCI_COMMAND_MEMORY) ? "I/O and memory"
+                    : lost & PCI_COMMAND_IO                                ? "I/O"
+                                                                           : "memory");
+        if (lost & PCI_COMMAND_MASTER)
+            what += (what.empty() ? "" : " and ") + std::string("stops bus mastering");
+        if (!what.empty())
+            warn(a, Kind::StopsAnswering, who + " " + what);
+    } else if ((layout == 1 || layout == 2) && off >= 0x18 && off <= 0x1A) {
+        warn(a, Kind::BusNumbers,
+             who + " " + a.reg_name + " changes from " + hex(a.before) + " to " + hex(a.after) +
+                 ": the buses behind the bridge move");
+    }
+}
+
 void check_machine(Applied &a, const sim::Chipset &chip)
 {
     if (!a.present) {
@@ -161,7 +190,7 @@ void check_machine(Applied &a, const sim::Chipset &chip)
         warn(a, Kind::Absent,
              "nothing answers at " + sim::format(a.reaches) + " (" + what +
                  " on this machine): the read gives FF and the write goes nowhere");
-    } else if (a.after != a.written) {
+    } else if (a.known && a.after != a.written) {
         warn(a, Kind::ReadOnly,
              sim::format(a.reaches) + " register " + hex(a.offset) + " did not take " +
                  hex(a.written) + ": it reads back " + hex(a.after) + " (bits " +
@@ -222,6 +251,10 @@ const char *kind_name(Kind k)
         return "split";
     case Kind::Nul:
         return "nul";
+    case Kind::StopsAnswering:
+        return "stops-answering";
+    case Kind::BusNumbers:
+        return "bus-numbers";
     }
     return "?";
 }
@@ -314,8 +347,12 @@ void CheckPieceProc(const char *line, int count, bool applied)
     // bus numbers route what lies behind it), so asking after it is the same.
     sim::Bdf placed{};
     a.present = p.chip->place(t.bdf, &placed);
+    a.known = true;
     if (a.present) {
-        a.name = p.chip->function(t.bdf)->name;
+        const sim::Function *fn = p.chip->function(t.bdf);
+        a.name = fn->name;
+        a.reg_name = pci_byte_name(fn->bytes.data(), t.reg, nullptr);
+        a.known = fn->known[t.reg];
         p.places.push_back({placed, t.reg});
     }
     a.before = static_cast<std::uint8_t>(e.previous);
@@ -325,6 +362,7 @@ void CheckPieceProc(const char *line, int count, bool applied)
     check_fields(a, text);
     check_numbers(a);
     check_machine(a, *p.chip);
+    check_header(a, *p.chip);
     for (const Applied &earlier : p.report->applied) {
         if ((earlier.address & ADDRESS_DECODED) != (a.address & ADDRESS_DECODED))
             continue;

@@ -8,25 +8,28 @@
 #include <vector>
 
 #include "chipset.h"
+#include "pci_dump.h"
 
 namespace kvtlcheck
 {
 
 // Warning kinds, one per sharp edge of the format or the hardware.
 enum class Kind {
-    Register0,  // blank, comma-only or remark line applied as register 0
-    NotHex,     // a field that reads as 0: ' 5A', '0x41', '$41'
-    Wrapped,    // more than eight digits
-    ValueAbove, // value above 0xFF: only the low byte is written
-    Spill,      // device >= 32, function >= 8 or register >= 256
-    Absent,     // no function at the address reached
-    ReadOnly,   // the byte did not take the write
-    Duplicate,  // a register named twice
-    NeverRead,  // lines after the 64th applied one
-    CtrlZ,      // a 0x1A that ends the input early
-    CrOnly,     // lines ended by a CR alone, merged into one
-    Split,      // a piece of a line longer than 253 bytes
-    Nul,        // a NUL byte that cuts a line short or makes it skipped
+    Register0,      // blank, comma-only or remark line applied as register 0
+    NotHex,         // a field that reads as 0: ' 5A', '0x41', '$41'
+    Wrapped,        // more than eight digits
+    ValueAbove,     // value above 0xFF: only the low byte is written
+    Spill,          // device >= 32, function >= 8 or register >= 256
+    Absent,         // no function at the address reached
+    ReadOnly,       // the byte did not take the write
+    Duplicate,      // a register named twice
+    NeverRead,      // lines after the 64th applied one
+    CtrlZ,          // a 0x1A that ends the input early
+    CrOnly,         // lines ended by a CR alone, merged into one
+    Split,          // a piece of a line longer than 253 bytes
+    Nul,            // a NUL byte that cuts a line short or makes it skipped
+    StopsAnswering, // command register bits 0-2 cleared: decoding or bus mastering off
+    BusNumbers,     // a bridge's bus numbers changed: the buses behind it move
 };
 const char *kind_name(Kind k); // "register-0", "not-hex", ...
 
@@ -48,6 +51,8 @@ struct Applied {
     unsigned offset;       // register reached, 0..255
     bool present;          // a function answers there
     std::string name;      // its name on the machine, if any
+    std::string reg_name;  // the register's: "STATUS", "PAM3", "device-specific"
+    bool known;            // the machine's dump shows the byte (else before/after unknown)
     std::uint8_t before, written, after;
     std::vector<Warning> warnings;
 };
@@ -85,5 +90,13 @@ std::string hex(std::uint32_t v, int width = 2);
 std::string render_table(const Report &report, const std::string &file, bool colour);
 // One array, one object per applied line.
 std::string render_json(const Report &report);
+
+// A machine dump as the library reads it; false with "line N: what".
+bool read_dump(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error);
+// The settings file that turns BEFORE into AFTER, and the table of every
+// change (pci_diff_print); returns the number of settings lines.
+int diff_dumps(const std::vector<PciDumpFunction> &before,
+               const std::vector<PciDumpFunction> &after, std::string *settings,
+               std::string *table);
 
 } // namespace kvtlcheck

@@ -1,4 +1,5 @@
 // kvtlcheck [--machine DUMP] [--json] [--no-color] FILE
+// kvtlcheck --diff BEFORE AFTER
 //
 // Exit status: 0 no warning, 1 warnings, 2 the file (or the dump) cannot be
 // read or the command line is wrong.
@@ -10,8 +11,12 @@
 #include <string>
 
 #include "check.h"
+#include "pci_diff.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -20,10 +25,14 @@ namespace
 
 const char USAGE[] =
     "usage: kvtlcheck [--machine DUMP] [--json] [--no-color] FILE\n"
+    "       kvtlcheck --diff BEFORE AFTER > kvtl.cfg\n"
     "Reads FILE as the program reads kvtl.cfg, applies it to a virtual machine\n"
     "(a 440BX board, or the lspci -xxx dump DUMP) and reports every line applied.\n"
     "kvtlcheck.exe is for Windows 2000 and later (and Wine): it does not run on\n"
-    "Windows 95/98/Me.\n";
+    "Windows 95/98/Me.\n"
+    "--diff reads two dumps of one PC (kvtlpeek > before.txt, change a BIOS option,\n"
+    "kvtlpeek > after.txt) and prints the settings file that turns BEFORE into\n"
+    "AFTER; every change, and why one is left out, goes to standard error.\n";
 
 int fail(const std::string &message)
 {
@@ -43,6 +52,39 @@ bool colour_wanted(bool disabled)
 #endif
 }
 
+bool read_text(const std::string &path, std::string *text)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open())
+        return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return !in.bad();
+}
+
+int diff(const std::string &before_path, const std::string &after_path)
+{
+    std::vector<PciDumpFunction> dumps[2];
+    const std::string *paths[2] = {&before_path, &after_path};
+    for (int i = 0; i < 2; i++) {
+        std::string text, error;
+        if (!read_text(*paths[i], &text))
+            return fail("cannot open machine dump " + *paths[i]);
+        if (!kvtlcheck::read_dump(text, &dumps[i], &error))
+            return fail(*paths[i] + ": " + error);
+    }
+    std::string settings, table;
+    int lines = kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY); // the lines end in CR LF already
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+    std::fputs(table.c_str(), stderr);
+    std::fputs(settings.c_str(), stdout);
+    return lines > PCI_SETTINGS_MAX ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -55,6 +97,8 @@ int main(int argc, char **argv)
             json = true;
         } else if (arg == "--no-color") {
             no_colour = true;
+        } else if (arg == "--diff" && argc == 4 && i == 1) {
+            return diff(argv[2], argv[3]);
         } else if (arg == "--machine" && i + 1 < argc) {
             dump = argv[++i];
         } else if (arg == "-h" || arg == "--help") {

@@ -63,12 +63,13 @@ std::string render_table(const Report &report, const std::string &file, bool col
 
     typedef std::vector<std::string> Row;
     std::vector<Row> rows = {{"line", "text", "reg", "value", "dev", "fn", "address", "port",
-                              "reaches", "before", "wrote", "after"}};
+                              "reaches", "name", "before", "wrote", "after"}};
     for (const Applied &a : report.applied)
         rows.push_back({lines(a), clip(escape(a.text), TEXT_COLUMN), hex(a.reg), hex(a.value),
                         hex(a.device), hex(a.function, 1), hex(a.address, 8), hex(a.port, 4),
-                        sim::format(a.reaches) + " " + hex(a.offset), hex(a.before), hex(a.written),
-                        hex(a.after)});
+                        sim::format(a.reaches) + " " + hex(a.offset), a.present ? a.reg_name : "-",
+                        a.known ? hex(a.before) : "??", hex(a.written),
+                        a.known ? hex(a.after) : "??"});
     std::vector<size_t> width(rows[0].size(), 0);
     for (const Row &r : rows)
         for (size_t i = 0; i < r.size(); i++)
@@ -121,17 +122,21 @@ std::string render_json(const Report &report)
         auto num = [](const char *key, std::uint32_t v) {
             return std::string("\"") + key + "\": " + std::to_string(v) + ", ";
         };
+        // A byte the machine's dump did not show is unknown: null, never a guess.
+        auto known = [&a](const char *key, std::uint32_t v) {
+            return std::string("\"") + key + "\": " + (a.known ? std::to_string(v) : "null") + ", ";
+        };
         out += n ? ",\n " : "\n ";
-        out += "{" + num("line", a.line) + num("last_line", a.last_line) +
-               "\"text\": " + json_string(a.text) + ", " + num("register", a.reg) +
-               num("value", a.value) + num("device", a.device) + num("function", a.function) +
-               num("address", a.address) + num("port", a.port) + "\"reaches\": {" +
-               "\"bdf\": " + json_string(sim::format(a.reaches)) + ", " +
-               num("bus", a.reaches.bus) + num("device", a.reaches.dev) +
-               num("function", a.reaches.fn) + num("register", a.offset) +
-               "\"present\": " + (a.present ? "true" : "false") +
-               ", \"name\": " + json_string(a.name) + "}, " + num("before", a.before) +
-               num("written", a.written) + num("after", a.after);
+        out +=
+            "{" + num("line", a.line) + num("last_line", a.last_line) +
+            "\"text\": " + json_string(a.text) + ", " + num("register", a.reg) +
+            num("value", a.value) + num("device", a.device) + num("function", a.function) +
+            num("address", a.address) + num("port", a.port) + "\"reaches\": {" +
+            "\"bdf\": " + json_string(sim::format(a.reaches)) + ", " + num("bus", a.reaches.bus) +
+            num("device", a.reaches.dev) + num("function", a.reaches.fn) +
+            num("register", a.offset) + "\"present\": " + (a.present ? "true" : "false") +
+            ", \"name\": " + json_string(a.name) + "}, " + "\"name\": " + json_string(a.reg_name) +
+            ", " + known("before", a.before) + num("written", a.written) + known("after", a.after);
         std::string texts, kinds;
         for (const Warning &w : a.warnings) {
             texts += (texts.empty() ? "" : ", ") + json_string(w.text);

@@ -4,17 +4,28 @@
 
 #include "file_io.h"
 
+// Exit statuses (README): 0 done; 1 /d made more than 64 lines; 2 usage,
+// or a file that cannot be read;
+// 3 a Windows of the NT family; 4 no working configuration mechanism #1;
+// 5 the output could not be written whole (a full disk).
 static const int EXIT_OK = 0;
-static const int EXIT_USAGE = 2; // also: the settings file cannot be read
+static const int EXIT_USAGE = 2;
 static const int EXIT_NT = 3;
 static const int EXIT_NO_MECHANISM = 4;
+static const int EXIT_OUTPUT = 5;
 
 static const char USAGE[] =
     "usage: kvtlpeek          every PCI function, as lspci -xxx shows it\r\n"
+    "       kvtlpeek /h       only the 64-byte header of each, as lspci -x\r\n"
     "       kvtlpeek FILE     what FILE (a kvtl.cfg) would change here\r\n"
+    "       kvtlpeek /d BEFORE AFTER > kvtl.cfg\r\n"
+    "                         the settings that turn dump BEFORE into AFTER\r\n"
     "Reads configuration space and writes none of it.\r\n";
 
-char g_fileName[MAX_PATH];
+static const int MAX_ARGUMENTS = 3;
+static char g_argument[MAX_ARGUMENTS][MAX_PATH];
+static int g_argumentCount;
+char *g_fileName = g_argument[0];
 
 static const char *skip_blanks(const char *p)
 {
@@ -50,8 +61,46 @@ static int cannot_read()
     return EXIT_USAGE;
 }
 
+static bool is_switch(const char *arg, char letter)
+{
+    return arg[0] == '/' && (arg[1] == letter || arg[1] == letter - 'a' + 'A') && !arg[2];
+}
+
+// The arguments after the program's name; false when they do not fit.
+static bool split_arguments()
+{
+    char program[MAX_PATH];
+    const char *p = take_argument(GetCommandLineA(), program, sizeof program);
+    for (p = p ? skip_blanks(p) : nullptr; p && *p; p = p ? skip_blanks(p) : nullptr) {
+        if (g_argumentCount == MAX_ARGUMENTS)
+            return false;
+        p = take_argument(p, g_argument[g_argumentCount++], MAX_PATH);
+    }
+    return p != nullptr;
+}
+
+// Everything that goes to standard output has gone there, or the user hears
+// that the file is cut short.
+static int finish(int status)
+{
+    out_flush();
+    if (!out_complete()) {
+        err_text("kvtlpeek: the output could not be written whole (is the disk full?)\r\n");
+        return EXIT_OUTPUT;
+    }
+    return status;
+}
+
 static int peek_main()
 {
+    // Two dumps compared: files only, on any Windows.
+    if (!split_arguments()) {
+        err_text(USAGE);
+        return EXIT_USAGE;
+    }
+    if (g_argumentCount == 3 && is_switch(g_argument[0], 'd'))
+        return finish(diff_dumps(g_argument[1], g_argument[2]));
+
     // The NT family stops a program at its first port instruction: say so
     // before touching anything.
     if (!(GetVersion() & 0x80000000u)) {
@@ -60,21 +109,17 @@ static int peek_main()
         return EXIT_NT;
     }
 
-    char program[MAX_PATH];
-    const char *p = take_argument(GetCommandLineA(), program, sizeof program);
-    if (p)
-        p = skip_blanks(p);
-    if (p && *p)
-        p = take_argument(p, g_fileName, sizeof g_fileName);
-    if (!p || *skip_blanks(p)) {
+    if (g_argumentCount > 1) {
         err_text(USAGE);
         return EXIT_USAGE;
     }
-    if (g_fileName[0] == '/' && g_fileName[1] == '?' && !g_fileName[2]) {
+    if (g_argumentCount == 1 && is_switch(g_fileName, '?')) {
         out_text(USAGE);
-        out_flush();
-        return EXIT_OK;
+        return finish(EXIT_OK);
     }
+    bool header_only = g_argumentCount == 1 && is_switch(g_fileName, 'h');
+    if (header_only)
+        g_fileName[0] = '\0';
 
     // The file first: a missing one is told without any port access.
     if (g_fileName[0]) {
@@ -89,14 +134,19 @@ static int peek_main()
                  "nothing can be read.\r\n");
         return EXIT_NO_MECHANISM;
     }
+    if (!mechanism1_reaches_functions()) {
+        err_text("kvtlpeek: ports CF8 and CFC take an address, but no host bridge, display "
+                 "adapter or Intel or Compaq device answers on bus 0: what they read cannot be "
+                 "trusted.\r\n");
+        return EXIT_NO_MECHANISM;
+    }
 
     bool read = true;
     if (!g_fileName[0])
-        dump_machine();
+        dump_machine(header_only);
     else
         read = preview_settings(g_fileName); // false: gone since the check above
-    out_flush();
-    return read ? EXIT_OK : cannot_read();
+    return finish(read ? EXIT_OK : cannot_read());
 }
 
 extern "C" void kvtlpeek_entry()

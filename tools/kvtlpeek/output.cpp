@@ -6,18 +6,25 @@
 
 static char g_outBuffer[4096];
 static int g_outLength;
+static bool g_outFailed; // once a write failed, the rest is not written
 
-static void write_handle(DWORD which, const char *text, int length)
+static bool write_handle(DWORD which, const char *text, int length)
 {
-    DWORD written;
-    WriteFile(GetStdHandle(which), text, static_cast<DWORD>(length), &written, nullptr);
+    DWORD written = 0;
+    return WriteFile(GetStdHandle(which), text, static_cast<DWORD>(length), &written, nullptr) &&
+           written == static_cast<DWORD>(length);
 }
 
 void out_flush()
 {
-    if (g_outLength > 0)
-        write_handle(STD_OUTPUT_HANDLE, g_outBuffer, g_outLength);
+    if (g_outLength > 0 && !g_outFailed)
+        g_outFailed = !write_handle(STD_OUTPUT_HANDLE, g_outBuffer, g_outLength);
     g_outLength = 0;
+}
+
+bool out_complete()
+{
+    return !g_outFailed;
 }
 
 void out_text(const char *text)

@@ -27,6 +27,22 @@ bool mechanism1_present()
     return present;
 }
 
+bool mechanism1_reaches_functions()
+{
+    const std::uint32_t INTEL = 0x8086, COMPAQ = 0x0E11;
+    for (unsigned devfn = 0; devfn < 256; devfn++) {
+        std::uint32_t vendor = config_read32(0, devfn >> 3, devfn & 7, 0x00) & 0xFFFF;
+        if (vendor == INTEL || vendor == COMPAQ)
+            return true;
+        if (vendor == 0xFFFF)
+            continue;
+        std::uint32_t class_code = config_read32(0, devfn >> 3, devfn & 7, 0x08) >> 16;
+        if (class_code == 0x0600 || class_code == 0x0300)
+            return true;
+    }
+    return false;
+}
+
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg)
 {
     hw_out32(CONFIG_ADDRESS, 0x80000000u | bus << 16 | dev << 11 | fn << 8 | reg);

@@ -5,6 +5,8 @@
 #include "file_io.h"
 #include "kvtlpeek.h"
 #include "pci_config.h"
+#include "pci_header.h"
+#include "pci_names.h"
 #include "port_io.h"
 #include "settings.h"
 
@@ -53,18 +55,6 @@ static bool function_answers(std::uint32_t address)
     return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
 }
 
-// Bytes the PCI standard makes read-only in every function: IDs,
-// status, revision, class, header type, capability pointer, interrupt pin,
-// and the subsystem IDs of an ordinary (header type 0) function. A write
-// leaves them as they are. Other read-only bits are the chipset's own: only
-// a write would show them.
-static bool read_only_in_every_function(std::uint32_t address, unsigned reg)
-{
-    if (reg <= 0x03 || (reg >= 0x06 && reg <= 0x0B) || reg == 0x0E || reg == 0x34 || reg == 0x3D)
-        return true;
-    return reg >= 0x2C && reg <= 0x2F && !((function_dword(address, 0x0C) >> 16) & 0x7F);
-}
-
 // ---- the engine's port seam --------------------------------------------
 
 void port_out32(std::uint16_t port, std::uint32_t value)
@@ -92,17 +82,45 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         out_text("\r\n");
         return;
     }
-    // What the write would leave: nothing where no function answers, the
-    // byte as it is where the PCI standard makes it read-only.
+    // What the write would leave: nothing where no function answers; where
+    // the standard header knows the byte, what it says (the chipset's own
+    // read-only bits only a real write would show).
     std::uint32_t key = shadow_key(port);
-    if (!function_answers(g_address) || read_only_in_every_function(g_address, key & 0xFF))
+    std::uint32_t address = g_address;
+    if (!function_answers(address))
         return;
+    unsigned header_type = (function_dword(address, 0x0C) >> 16) & 0xFF;
     int i = shadow_find(key);
+    std::uint8_t old;
+    if (i >= 0) {
+        old = g_shadowByte[i];
+    } else {
+        hw_out32(CONFIG_ADDRESS, address);
+        old = hw_in8(port);
+    }
+    std::uint8_t after = pci_after_write(header_type, key & 0xFF, old, value);
+    if (after == old)
+        return;
     if (i < 0) {
         i = g_shadowCount++; // one entry per applied line at most
         g_shadowKey[i] = key;
     }
-    g_shadowByte[i] = value;
+    g_shadowByte[i] = after;
+}
+
+// The name of the register a journal entry reached, "-" where nothing
+// answers.
+static const char *register_name(std::uint32_t address, std::uint32_t port)
+{
+    if (!function_answers(address))
+        return "-";
+    std::uint8_t header[16];
+    for (unsigned reg = 0; reg < 16; reg += 4) {
+        std::uint32_t d = function_dword(address, reg);
+        for (unsigned i = 0; i < 4; i++)
+            header[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
+    }
+    return pci_byte_name(header, (address & 0xFC) | (port & 3u), nullptr);
 }
 
 // ---- the rows ------------------------------------------------------------
@@ -128,14 +146,16 @@ static void PieceProc(const char *piece, int count, bool applied)
     int entry = g_journal.count - 1;
     out_format("%7s  ", lines);
     show_register(g_journal.address[entry], static_cast<std::uint16_t>(g_journal.port[entry]));
-    out_format("  %02x   %02x\r\n", g_journal.previous[entry] & 0xFF, g_lastWrite);
+    out_format("  %02x   %02x    ", g_journal.previous[entry] & 0xFF, g_lastWrite);
+    out_text(register_name(g_journal.address[entry], g_journal.port[entry]));
+    out_text("\r\n");
 }
 
 bool preview_settings(const char *file_name)
 {
     out_text(file_name);
     out_text(": what the settings pass would do on this PC (nothing is written)\r\n\r\n"
-             "   line  reaches  register  now  to be written\r\n");
+             "   line  reaches  register  now  to be written  name\r\n");
     if (!run_settings(file_name, PieceProc))
         return false;
     if (g_journal.count == 0)

@@ -1,0 +1,292 @@
+#!/usr/bin/env python3
+"""The unmodified programs on QEMU's chipset models (machine pc: i440FX and
+PIIX3; q35: Q35 and ICH9) with real port instructions, read back by the
+guest's own lspci. One boot per machine runs every check (guest.sh); this
+side judges what the guest wrote.
+
+    tests/qemu/run.py --win32 build/win32 --kvtlcheck build/native/.../kvtlcheck
+                      [--machines pc,q35] [--build-dir build/qemu]
+    tests/qemu/run.py --judge DIR ...   judges the outputs of an earlier run
+"""
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import image  # noqa: E402
+import vm  # noqa: E402
+
+ROUTES = ["exit", "close", "endsession"]
+# A PCI-to-PCI bridge at 00:10.0 with a card behind it on bus 1; the
+# settings move the bridge's secondary bus to 2 and then tune the card there
+# (settings name bus 2, device 0 as device 0x40). Only a restore newest
+# first reaches the card again before the bridge moves it back.
+BRIDGE_SLOT = 0x10
+BRIDGE = "1A,02,10,0\n19,02,10,0\n3C,55,40,0\n"
+# Registers safe to change in the running guest: the shadow-RAM (PAM) bytes
+# of D0000-DFFFF, which Linux does not use, and on pc the PIIX3 IDE timing
+# of the primary channel, empty since the guest's disk is virtio.
+MACHINES = {
+    "pc": {"bus": "pci.0", "chipset": "5C,33,0,0\n5D,31,0,0\n40,07,1,1\n"},
+    "q35": {"bus": "pcie.0", "chipset": "93,33,0,0\n94,31,0,0\n"},
+}
+
+# Where kvtlcheck's model of a register is known to differ from QEMU's, with
+# the reason: (machine, bdf, register) -> reason.
+KNOWN_MODEL_DIFFERENCES = {}
+
+
+def parse_lspci(text):
+    """`lspci -n -xxx` text: {"00:00.0": [256 bytes]}."""
+    functions, current = {}, None
+    for line in text.splitlines():
+        m = re.match(r"([0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) ", line)
+        if m:
+            current = functions.setdefault(m.group(1), [None] * 256)
+            continue
+        m = re.match(r"([0-9a-f]0): ((?:[0-9a-f]{2} ?){16})$", line)
+        if m and current is not None:
+            base = int(m.group(1), 16)
+            for i, b in enumerate(m.group(2).split()):
+                current[base + i] = int(b, 16)
+    return functions
+
+
+def parse_settings(text):
+    """kvtl.cfg lines as (bdf, register, value); device numbers above 31
+    carry the bus, as the configuration address does."""
+    out = []
+    for line in text.splitlines():
+        reg, value, device, function = (int(f, 16) for f in line.split(","))
+        bdf = f"{device >> 5:02x}:{device & 31:02x}.{function}"
+        out.append((bdf, reg, value))
+    return out
+
+
+def parse_preview(text):
+    """kvtlpeek FILE rows: (bdf, register, now, to be written)."""
+    rows = []
+    for line in text.splitlines():
+        m = re.match(r"\s+\d+(?:-\d+)?\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})"
+                     r"\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s*$", line)
+        if m:
+            rows.append((m.group(1), int(m.group(2), 16), int(m.group(3), 16),
+                         int(m.group(4), 16)))
+    return rows
+
+
+def byte(dump, bdf, reg):
+    """A byte as the bus shows it: 0xff where no function answers."""
+    return dump[bdf][reg] if bdf in dump else 0xFF
+
+
+def changed(a, b, allowed=()):
+    """Bytes of any function that differ between dumps A and B, outside ALLOWED."""
+    out = []
+    for bdf in sorted(set(a) | set(b)):
+        for reg in range(256):
+            if (bdf, reg) not in allowed and byte(a, bdf, reg) != byte(b, bdf, reg):
+                out.append(f"{bdf} {reg:02x}: {byte(a, bdf, reg):02x} -> {byte(b, bdf, reg):02x}")
+    return out
+
+
+def dump_differences(want, got):
+    only = [f"{bdf} only in lspci" for bdf in sorted(set(want) - set(got))]
+    only += [f"{bdf} only in kvtlpeek" for bdf in sorted(set(got) - set(want))]
+    common = {bdf: want[bdf] for bdf in want if bdf in got}
+    return (only + changed(common, {bdf: got[bdf] for bdf in common}))[:8] or ["in form"]
+
+
+class Judge:
+    def __init__(self, machine, out, kvtlcheck, cases):
+        self.machine, self.out, self.kvtlcheck, self.cases = machine, out, kvtlcheck, cases
+        self.results = []
+
+    def read(self, name):
+        path = os.path.join(self.out, name)
+        if not os.path.exists(path):
+            return None
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read().replace("\r\n", "\n")
+
+    def check(self, name, problems):
+        problems = [p for p in problems if p]
+        self.results.append((f"{self.machine}: {name}", problems))
+
+    def steps(self):
+        return dict(line.rsplit(" ", 1) for line in (self.read("steps") or "").splitlines())
+
+    def run(self):
+        steps = self.steps()
+        if self.read("done") is None:
+            self.check("the guest ran every step", ["the guest did not finish; see guest.log"])
+        start_text = self.read("lspci-start.txt") or ""
+        start = parse_lspci(start_text)
+        peek = self.read("peek-dump.txt")
+        self.check("kvtlpeek dump == lspci -n -xxx", [
+            steps.get("peek-dump") != "0" and f"kvtlpeek status {steps.get('peek-dump')}",
+            peek is not None and peek.rstrip("\n") != start_text.rstrip("\n") and
+            "the texts differ: " + "; ".join(dump_differences(start, parse_lspci(peek)))])
+        for case, settings in self.cases.items():
+            self.case(case, settings, start, steps)
+
+    def case(self, case, settings_text, start, steps):
+        settings = parse_settings(settings_text)
+        rows = parse_preview(self.read(f"{case}.preview.txt") or "")
+        problems = [steps.get(f"{case}.preview") != "0" and
+                    f"kvtlpeek status {steps.get(f'{case}.preview')}"]
+        if [(r[0], r[1], r[3]) for r in rows] != settings:
+            problems.append(f"rows {rows} are not the file's lines {settings}")
+        # Each row's "now" is the byte before any line, or the byte an
+        # earlier line of the file would have left there.
+        shadow = {}
+        for bdf, reg, now, wrote in rows:
+            want = shadow.get((bdf, reg), byte(start, bdf, reg))
+            if now != want:
+                problems.append(f"{bdf} {reg:02x} now {now:02x}, lspci {want:02x}")
+            shadow[(bdf, reg)] = wrote
+        self.check(f"{case}: kvtlpeek {case}/kvtl.cfg shows lspci's bytes and the file's",
+                   problems)
+        prediction = self.predict(case, settings_text)
+        for route in self.cases_routes(case):
+            self.route(case, route, settings, prediction, steps)
+
+    def cases_routes(self, case):
+        return ROUTES if case == "chipset" else ["exit"]
+
+    def predict(self, case, settings_text):
+        cfg = os.path.join(self.out, f"{case}.kvtl.cfg")
+        with open(cfg, "w") as f:
+            f.write(settings_text)
+        p = subprocess.run([self.kvtlcheck, "--json", "--machine",
+                            os.path.join(self.out, "lspci-start.txt"), cfg],
+                           capture_output=True, text=True)
+        if p.returncode == 2:
+            return {"error": p.stderr.strip()}
+        return {(a["reaches"]["bdf"], a["register"]): a["after"] for a in json.loads(p.stdout)}
+
+    def route(self, case, route, settings, prediction, steps):
+        at = f"{case}.{route}"
+        before = parse_lspci(self.read(f"{at}.before.txt") or "")
+        during = parse_lspci(self.read(f"{at}.during.txt") or "")
+        after = parse_lspci(self.read(f"{at}.after.txt") or "")
+        # A card behind a moved bridge shows only to a reader that walks the
+        # bridges itself.
+        conf1 = self.read(f"{at}.during-conf1.txt")
+        if conf1 is not None:
+            during = {**during, **parse_lspci(conf1)}
+        report = self.read(f"{at}.report.txt") or ""
+        problems = [steps.get(at) != "0" and
+                    f"harness status {steps.get(at)}: {(self.read(f'{at}.harness.txt') or '')[-400:]}"]
+        if not before:
+            problems.append("no lspci dump before the start")
+        final = {}
+        for bdf, reg, value in settings:
+            final[(bdf, reg)] = value
+        for (bdf, reg), value in final.items():
+            if byte(during, bdf, reg) != value:
+                problems.append(f"while running {bdf} {reg:02x} = {byte(during, bdf, reg):02x}, "
+                                f"the file wrote {value:02x}")
+        moved = set()
+        if case == "bridge":
+            # While the bridge sends bus 2 to the card, bus 1 is empty.
+            moved = {(bdf, r) for bdf in before if bdf.startswith("01:") for r in range(256)}
+            moved |= {(bdf.replace("01:", "02:", 1), r) for bdf, r in moved}
+        problems += [f"changed while running: {c}"
+                     for c in changed(before, during, set(final) | moved)[:8]]
+        problems += [f"not back: {c}" for c in changed(before, after)[:8]]
+        if "nothing to restore" in report or "all " in report and "restored" in report:
+            problems.append("the harness claims a restore it could not see")
+        self.check(f"{case} ({route}): bytes while running == file, after == before, "
+                   "nothing else changed", problems)
+        if route != "exit":
+            return
+        problems = []
+        if "error" in prediction:
+            problems.append(f"kvtlcheck: {prediction['error']}")
+        for (bdf, reg), predicted in prediction.items() if "error" not in prediction else []:
+            real = byte(during, bdf, reg)
+            reason = KNOWN_MODEL_DIFFERENCES.get((self.machine, bdf, reg))
+            if predicted != real and not reason:
+                problems.append(f"{bdf} {reg:02x}: kvtlcheck predicts {predicted:02x}, "
+                                f"QEMU holds {real:02x}")
+            elif predicted != real:
+                print(f"  known: {self.machine} {bdf} {reg:02x}: kvtlcheck {predicted:02x}, "
+                      f"QEMU {real:02x}: {reason}")
+        self.check(f"{case}: kvtlcheck --machine predicts every byte QEMU holds", problems)
+
+
+def prepare_share(share, machine, win32):
+    shutil.rmtree(share, ignore_errors=True)
+    run = os.path.join(share, "in")
+    os.makedirs(os.path.join(share, "out"))
+    os.makedirs(run)
+    for exe in ("sorvenka.exe", "kvtlpeek.exe", "harness.exe"):
+        found = [os.path.join(d, exe) for d, _, files in os.walk(win32) if exe in files
+                 and "CMakeFiles" not in d]
+        if not found:
+            sys.exit(f"qemu: no {exe} under {win32}")
+        shutil.copy(found[0], run)
+    shutil.copy(os.path.join(HERE, "guest.sh"), run)
+    cases = {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE}
+    for case, settings in cases.items():
+        d = os.path.join(run, "cases", case)
+        os.makedirs(d)
+        with open(os.path.join(d, "kvtl.cfg"), "w") as f:
+            f.write(settings)
+        with open(os.path.join(d, "routes"), "w") as f:
+            f.write(" ".join(ROUTES if case == "chipset" else ["exit"]) + "\n")
+        if case == "bridge":
+            open(os.path.join(d, "conf1"), "w").close()
+    return cases
+
+
+def devices(machine):
+    return ["-device", f"pci-bridge,id=br1,chassis_nr=1,shpc=off,bus={MACHINES[machine]['bus']},"
+            f"addr={BRIDGE_SLOT:#x}", "-device", "pci-testdev,bus=br1,addr=0"]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--win32", default="build/win32")
+    ap.add_argument("--kvtlcheck", default="build/native/tools/kvtlcheck/kvtlcheck")
+    ap.add_argument("--machines", default="pc,q35")
+    ap.add_argument("--build-dir", default="build/qemu")
+    ap.add_argument("--judge", help="judge the outputs under this directory, boot nothing")
+    args = ap.parse_args()
+    t0 = time.monotonic()
+    kvtlcheck = os.path.abspath(args.kvtlcheck)
+    results = []
+    image_dir = None if args.judge else image.ensure(args.build_dir)
+    for machine in args.machines.split(","):
+        share = os.path.join(args.judge or args.build_dir, f"run-{machine}")
+        if args.judge:
+            cases = {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE}
+        else:
+            cases = prepare_share(share, machine, args.win32)
+            t1 = time.monotonic()
+            vm.boot(image_dir, machine, "run", share=os.path.abspath(share),
+                    extra=devices(machine), log=os.path.join(share, "console.log"))
+            print(f"qemu: {machine}: boot and checks in {time.monotonic() - t1:.0f} s", flush=True)
+        judge = Judge(machine, os.path.join(share, "out"), kvtlcheck, cases)
+        judge.run()
+        results += judge.results
+    failed = 0
+    for name, problems in results:
+        print(f"{'ok  ' if not problems else 'FAIL'}  {name}")
+        for p in problems:
+            print(f"        {p}")
+        failed += bool(problems)
+    print(f"qemu: {len(results) - failed} passed, {failed} failed "
+          f"({time.monotonic() - t0:.0f} s)")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,141 @@
+// The PCI library against pciutils' header.h layouts, and its dump writer
+// against its reader.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "pci_dump.h"
+#include "pci_header.h"
+
+namespace
+{
+
+struct Named {
+    unsigned header_type, offset;
+    const char *name; // null: reserved or past the header
+    unsigned first, width;
+};
+
+TEST(PciHeader, NamesAndWidthsAsPciutils)
+{
+    const Named cases[] = {
+        {0x00, 0x00, "VENDOR_ID", 0x00, 2},
+        {0x80, 0x03, "DEVICE_ID", 0x02, 2},
+        {0x00, 0x0B, "CLASS_DEVICE", 0x0A, 2},
+        {0x00, 0x0D, "LATENCY_TIMER", 0x0D, 1},
+        {0x00, 0x27, "BASE_ADDRESS_5", 0x24, 4},
+        {0x00, 0x2F, "SUBSYSTEM_ID", 0x2E, 2},
+        {0x00, 0x35, nullptr, 0, 0},
+        {0x00, 0x3F, "MAX_LAT", 0x3F, 1},
+        {0x01, 0x19, "SECONDARY_BUS", 0x19, 1},
+        {0x81, 0x1F, "SEC_STATUS", 0x1E, 2},
+        {0x01, 0x2F, "PREF_LIMIT_UPPER32", 0x2C, 4},
+        {0x01, 0x3F, "BRIDGE_CONTROL", 0x3E, 2},
+        {0x02, 0x14, "CB_CAPABILITY_LIST", 0x14, 1},
+        {0x02, 0x15, nullptr, 0, 0},
+        {0x02, 0x19, "CB_CARD_BUS", 0x19, 1},
+        {0x02, 0x37, "CB_IO_BASE_1", 0x34, 4},
+        {0x02, 0x47, "CB_LEGACY_MODE_BASE", 0x44, 4},
+        {0x00, 0x40, nullptr, 0, 0},
+        {0x05, 0x0E, "HEADER_TYPE", 0x0E, 1},
+        {0x05, 0x10, nullptr, 0, 0},
+    };
+    for (const Named &c : cases) {
+        const PciRegister *r = pci_header_register(c.header_type, c.offset);
+        SCOPED_TRACE(testing::Message() << "type " << c.header_type << " offset " << c.offset);
+        if (!c.name) {
+            EXPECT_EQ(r, nullptr) << r->name;
+            continue;
+        }
+        ASSERT_NE(r, nullptr);
+        EXPECT_STREQ(r->name, c.name);
+        EXPECT_EQ(r->offset, c.first);
+        EXPECT_EQ(r->width, c.width);
+    }
+}
+
+TEST(PciHeader, WhatAWriteLeaves)
+{
+    const struct {
+        unsigned header_type, offset, old, value, after;
+    } cases[] = {
+        {0x00, 0x00, 0x86, 0x00, 0x86}, // vendor ID
+        {0x00, 0x06, 0x90, 0x10, 0x80}, // status: a written 1 clears
+        {0x01, 0x07, 0x22, 0x00, 0x22}, // status: a 0 leaves
+        {0x00, 0x34, 0xA0, 0x00, 0xA0}, // capability pointer
+        {0x01, 0x34, 0xA0, 0x00, 0xA0},
+        {0x02, 0x34, 0xA0, 0x00, 0x00}, // a CardBus bridge's I/O base
+        {0x02, 0x14, 0x80, 0x00, 0x80}, // ... whose capability pointer is here
+        {0x00, 0x2C, 0x86, 0x00, 0x86}, // subsystem IDs of an ordinary function
+        {0x01, 0x2C, 0x86, 0x00, 0x00}, // a bridge's prefetchable limit
+        {0x00, 0x3D, 0x01, 0x02, 0x01}, // interrupt pin
+        {0x00, 0x3C, 0x0B, 0x05, 0x05}, // interrupt line
+        {0x00, 0x50, 0x00, 0x33, 0x33}, // past the header: the chipset's
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(pci_after_write(c.header_type, c.offset, static_cast<unsigned char>(c.old),
+                                  static_cast<unsigned char>(c.value)),
+                  c.after)
+            << "type " << c.header_type << " offset " << c.offset;
+}
+
+TEST(PciHeader, CapabilityListWalk)
+{
+    const struct {
+        const char *name;
+        unsigned char header_type, status, pointer;
+        unsigned char links[4][2]; // offset, next
+        std::vector<int> walked;
+    } cases[] = {
+        {"two entries", 0x00, 0x10, 0xDC, {{0xDC, 0x43}, {0x40, 0x00}}, {0xDC, 0x40}},
+        {"status without the list bit", 0x00, 0x00, 0xDC, {{0xDC, 0x00}}, {}},
+        {"a loop", 0x01, 0x10, 0x50, {{0x50, 0x60}, {0x60, 0x50}}, {0x50, 0x60}},
+        {"pointer into the header", 0x00, 0x10, 0x3C, {}, {}},
+        {"CardBus: pointer at 14", 0x02, 0x10, 0x80, {{0x80, 0x00}}, {0x80}},
+    };
+    for (const auto &c : cases) {
+        unsigned char space[256] = {};
+        space[PCI_STATUS] = c.status;
+        space[PCI_HEADER_TYPE] = c.header_type;
+        space[c.header_type == 2 ? 0x14 : 0x34] = c.pointer;
+        for (const auto &l : c.links)
+            if (l[0])
+                space[l[0] + 1] = l[1];
+        unsigned char at[48];
+        int n = pci_capabilities(space, at, 48);
+        EXPECT_EQ(std::vector<int>(at, at + n), c.walked) << c.name;
+    }
+    EXPECT_STREQ(pci_capability_name(0x01), "Power Management");
+    EXPECT_STREQ(pci_capability_name(0x02), "AGP");
+    EXPECT_EQ(pci_capability_name(0x7F), nullptr);
+}
+
+TEST(PciDump, HeaderOnlyDumpsKnowTheirSixtyFourBytes)
+{
+    unsigned char bytes[256];
+    for (unsigned i = 0; i < 256; i++)
+        bytes[i] = static_cast<unsigned char>(i * 7 + 1);
+    char text[2 * PCI_DUMP_BLOCK_MAX];
+    int n = pci_dump_write(text, 0x02, 0x04, 0, bytes, 64);
+    n += pci_dump_write(text + n, 0x00, 0x1F, 7, bytes, 256);
+    ASSERT_LT(n, static_cast<int>(sizeof text));
+    const std::string first(text, text + std::string(text, n).find("\r\n"));
+    EXPECT_EQ(first, "02:04.0 4e47: 0801:160f (rev 39)");
+
+    PciDumpFunction f[2];
+    PciDumpError e;
+    ASSERT_EQ(pci_dump_read(text, static_cast<unsigned>(n), f, 2, &e), 2) << e.what;
+    for (unsigned reg = 0; reg < 256; reg++) {
+        EXPECT_EQ(pci_dump_known(f[0], reg), reg < 64) << reg;
+        EXPECT_EQ(f[0].bytes[reg], reg < 64 ? bytes[reg] : 0) << reg;
+        EXPECT_TRUE(pci_dump_known(f[1], reg));
+        EXPECT_EQ(f[1].bytes[reg], bytes[reg]);
+    }
+    EXPECT_EQ(f[1].dev, 0x1F);
+    EXPECT_EQ(pci_dump_read(text, static_cast<unsigned>(n), f, 1, &e), -1);
+    EXPECT_EQ(e.line, 7);
+    EXPECT_STREQ(e.what, "more than 1 functions");
+}
+
+} // namespace
