@@ -75,7 +75,7 @@ found_desktop() { desktop=$(xdotool search --limit 1 --name '^sorvenka - Wine de
 launch() {
     workdir work
     printf '@echo off\r\n"Z:%s" --cwd "%s" --timeout %d --report "%s" --drive "window;exit" "%s" > "Z:%s" 2>&1\r\n' \
-        "${build//\//\\}\\tools\\harness\\harness.exe" "$tmp/work" $((timeout * 4000)) "$tmp/report.txt" \
+        "${build//\//\\}\\testkit\\harness\\harness.exe" "$tmp/work" $((timeout * 4000)) "$tmp/report.txt" \
         "$build/shell/sorvenka.exe" "${tmp//\//\\}\\harness.out" >"$tmp/run.bat"
     printf 'if errorlevel 1 (echo.> "Z:%s\\fail") else (echo.> "Z:%s\\pass")\r\n' \
         "${tmp//\//\\}" "${tmp//\//\\}" >>"$tmp/run.bat"
