@@ -52,3 +52,12 @@ void journal_restore()
                   static_cast<std::uint8_t>(g_journal.previous[i]));
     }
 }
+
+void journal_reapply()
+{
+    for (int i = 0; i < g_journal.count; i++) {
+        port_out32(CONFIG_ADDRESS, g_journal.address[i]);
+        port_out8(static_cast<std::uint16_t>(g_journal.port[i]),
+                  static_cast<std::uint8_t>(g_journal.written[i]));
+    }
+}

@@ -17,6 +17,7 @@ struct RegisterJournal {
     std::uint32_t address[MAX_JOURNAL_ENTRIES];
     std::uint32_t previous[MAX_JOURNAL_ENTRIES];
     std::uint32_t port[MAX_JOURNAL_ENTRIES];
+    std::uint32_t written[MAX_JOURNAL_ENTRIES]; // the line's value, set by the settings pass
     std::int32_t count;
 };
 
@@ -43,3 +44,7 @@ void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t funct
 // the byte its first entry read. Leaves the journal as it is, so it may run
 // again.
 void journal_restore();
+// Writes each entry's `written` byte again, oldest first: the settings pass
+// once more, without its reads, for a BIOS that set the chipset up anew after
+// a resume. `previous` keeps the bytes from before the start.
+void journal_reapply();

@@ -108,6 +108,7 @@ bool settings_apply_piece(const char *line)
         return false;
     cfg_read_record(f[0], f[2], f[3]);
     cfg_write_byte(f[0], f[2], f[3], f[1]);
+    g_journal.written[g_journal.count - 1] = f[1];
     return true;
 }
 

@@ -8,6 +8,7 @@
 HINSTANCE g_hInstance;
 HANDLE g_instanceMutex;
 HICON g_appIcon;
+HICON g_smallIcon;
 HMENU g_trayMenu;
 bool g_japanese;
 
@@ -17,6 +18,10 @@ static const char CLASS_NAME[] = TRAY_CLASS_NAME;
 // the Japanese system code page is 932.
 static const char ALREADY_RUNNING[] =
     "\x8A\xF9\x82\xC9\x8B\x4E\x93\xAE\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7.";
+// "Windows 95, 98, Me または PCI のポートを開くドライバが必要です.", Shift-JIS.
+static const char PORTS_REFUSED[] =
+    "Windows 95, 98, Me \x82\xDC\x82\xBD\x82\xCD PCI \x82\xCC\x83|\x81[\x83g\x82\xF0\x8AJ\x82\xAD"
+    "\x83h\x83\x89\x83\x43\x83o\x82\xAA\x95K\x97v\x82\xC5\x82\xB7.";
 
 // One call both tests and takes the name, so two copies started together
 // cannot both pass. A refused creation is taken as another copy too.
@@ -36,12 +41,39 @@ static bool another_copy_runs()
     return true;
 }
 
+// The NT family refuses IN and OUT to a program without a port driver, and
+// the first access to 0xCF8 faults before any byte is written. The system
+// names that fault a privileged instruction (some emulators an illegal one);
+// only a fault at IN or OUT (opcodes E4-E7, EC-EF) is taken for it, so an
+// NT system whose driver opens the ports runs on, and any other fault still
+// reaches the system's own handling.
+static LONG WINAPI PortFaultProc(EXCEPTION_POINTERS *info)
+{
+    const EXCEPTION_RECORD *r = info->ExceptionRecord;
+    if ((r->ExceptionCode != EXCEPTION_PRIV_INSTRUCTION &&
+         r->ExceptionCode != EXCEPTION_ILLEGAL_INSTRUCTION) ||
+        (*static_cast<const unsigned char *>(r->ExceptionAddress) & 0xF4) != 0xE4)
+        return EXCEPTION_CONTINUE_SEARCH;
+    MessageBoxA(nullptr,
+                g_japanese ? PORTS_REFUSED
+                           : "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the "
+                             "PCI ports.",
+                "Sorvenka", MB_OK | MB_ICONSTOP);
+    ExitProcess(static_cast<UINT>(EXIT_PORTS_REFUSED));
+}
+
 // Windows hands the menu's UTF-16 texts to an ANSI program in the system code
 // page: outside code page 932 both items would read "????".
 static void use_english_menu()
 {
     ModifyMenuA(g_trayMenu, IDM_VERSION, MF_BYCOMMAND | MF_STRING, IDM_VERSION, "Version");
     ModifyMenuA(g_trayMenu, IDM_EXIT, MF_BYCOMMAND | MF_STRING, IDM_EXIT, "Exit");
+}
+
+static HICON load_icon(int size)
+{
+    return static_cast<HICON>(
+        LoadImageA(g_hInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, size, size, LR_DEFAULTSIZE));
 }
 
 // Every field by hand: the program has no C runtime, so no memset for a
@@ -60,7 +92,7 @@ static bool register_tray_class()
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
     wc.lpszMenuName = nullptr;
     wc.lpszClassName = CLASS_NAME;
-    wc.hIconSm = g_appIcon;
+    wc.hIconSm = g_smallIcon;
     return RegisterClassExA(&wc) != 0;
 }
 
@@ -80,10 +112,14 @@ int app_main(HINSTANCE instance)
     if (another_copy_runs())
         return 0;
 
+    SetUnhandledExceptionFilter(PortFaultProc);
     load_settings("kvtl.cfg");
 
-    g_appIcon = LoadIconA(g_hInstance, MAKEINTRESOURCEA(IDI_APP));
-    if (!g_appIcon)
+    // The system's icon size, and the 16x16 image for the taskbar and the
+    // small class icon: the taskbar would shrink the 32x32 one.
+    g_appIcon = load_icon(0);
+    g_smallIcon = load_icon(16);
+    if (!g_appIcon || !g_smallIcon)
         return fail_after_settings(-998);
     HMENU menu = LoadMenuA(g_hInstance, MAKEINTRESOURCEA(IDR_TRAYMENU));
     if (!menu)

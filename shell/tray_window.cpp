@@ -13,25 +13,32 @@ static_assert(WM_TRAYNOTIFY == 0x8064, "tray callback message");
 NOTIFYICONDATAA g_nid;
 POINT g_cursorPos;
 UINT g_taskbarCreated;
+HWND g_taskbar;
+bool g_restored;
+
+static const char TASKBAR_CLASS[] = "Shell_TrayWnd";
 
 void shutdown_sequence()
 {
     // Bytes first: the session may end as soon as the icon is gone.
     journal_restore();
+    g_restored = true;
     Shell_NotifyIconA(NIM_DELETE, &g_nid);
     PostQuitMessage(0);
 }
 
 // The icon is the only way to reach Exit, so a taskbar that is not there yet
-// (or busy: Windows 9x gives up on a slow one) is asked again until it takes
-// the icon. An add that timed out may still have been carried out: an icon
-// that can be modified is there.
+// (or busy: Windows 9x gives up on a slow one) is asked again on the next
+// tick until it takes the icon. An add that timed out may still have been
+// carried out: an icon that can be modified is there. The taskbar that has
+// it is kept: a restarted Explorer makes a new one, and the shell of
+// Windows 95 before Internet Explorer 4 announces it to nobody.
 static void show_tray_icon(HWND hwnd)
 {
     if (Shell_NotifyIconA(NIM_ADD, &g_nid) || Shell_NotifyIconA(NIM_MODIFY, &g_nid))
-        KillTimer(hwnd, IDT_TRAYRETRY);
+        g_taskbar = FindWindowA(TASKBAR_CLASS, nullptr);
     else
-        SetTimer(hwnd, IDT_TRAYRETRY, TRAYRETRY_MS, nullptr);
+        g_taskbar = hwnd; // never a taskbar: the next tick asks again
 }
 
 static void add_tray_icon(HWND hwnd)
@@ -41,9 +48,10 @@ static void add_tray_icon(HWND hwnd)
     g_nid.uID = ID_TRAYICON;
     g_nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     g_nid.uCallbackMessage = WM_TRAYNOTIFY;
-    g_nid.hIcon = g_appIcon;
+    g_nid.hIcon = g_smallIcon;
     lstrcpyA(g_nid.szTip, "Sorvenka");
     show_tray_icon(hwnd);
+    SetTimer(hwnd, IDT_TRAYCHECK, TRAYCHECK_MS, nullptr);
 }
 
 static void open_tray_menu(HWND hwnd)
@@ -81,12 +89,25 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             shutdown_sequence();
         return 0;
     case WM_TIMER:
-        if (wParam == IDT_TRAYRETRY)
+        if (wParam == IDT_TRAYCHECK && FindWindowA(TASKBAR_CLASS, nullptr) != g_taskbar)
             show_tray_icon(hwnd);
         return 0;
+    case WM_POWERBROADCAST:
+        // Suspends are never refused. On the way back the BIOS has set the
+        // chipset up again and the settings are gone: they go in again,
+        // unless the bytes are already back for good (a resume that comes
+        // between the shutdown and the end of the message loop).
+        if (!g_restored && (wParam == PBT_APMRESUMESUSPEND || wParam == PBT_APMRESUMECRITICAL ||
+                            wParam == PBT_APMRESUMEAUTOMATIC))
+            journal_reapply();
+        return TRUE;
     case WM_COMMAND:
+        // "ＭＳ Ｐゴシック" exists on code page 932 only: elsewhere the same
+        // box in MS Sans Serif, captioned in ASCII.
         if (LOWORD(wParam) == IDM_VERSION)
-            DialogBoxParamA(g_hInstance, "ABOUTDIALOG", hwnd, AboutDialogProc, 0);
+            DialogBoxParamA(g_hInstance,
+                            g_japanese ? "ABOUTDIALOG" : MAKEINTRESOURCEA(IDD_ABOUT_ENGLISH), hwnd,
+                            AboutDialogProc, 0);
         else if (LOWORD(wParam) == IDM_EXIT)
             shutdown_sequence();
         return 0;

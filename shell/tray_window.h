@@ -1,5 +1,6 @@
 // The hidden window: owner of the notification icon, target of its
-// callback message, the menu commands and the end-of-session query.
+// callback message, the menu commands, the end-of-session query and the
+// power broadcasts.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 extern NOTIFYICONDATAA g_nid;
 extern POINT g_cursorPos;     // where the popup menu opens
 extern UINT g_taskbarCreated; // "TaskbarCreated", registered at start-up
+extern HWND g_taskbar;        // the taskbar window that took the icon
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

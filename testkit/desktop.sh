@@ -10,6 +10,10 @@
 #                             save the screen around menu and icon, print
 #                             OUT.png, then end the program through Exit
 #   screenshots DIR           tray-menu.png, about-box.png and second-copy.png
+#   screenshot-about OUT.png  with SORVENKA_LOCALE=C.UTF-8: start, open the
+#                             English About box by the Version command (no
+#                             tray click), save it, print OUT.png, then end
+#                             the program by the Exit command
 #   test                      click the icon, pick Exit, check exit code 0 and
 #                             that every written byte was put back
 #
@@ -68,14 +72,16 @@ workdir() {
 
 found_desktop() { desktop=$(xdotool search --limit 1 --name '^sorvenka - Wine desktop$' 2>/dev/null); }
 
-# The virtual desktop with the harness running sorvenka.exe on it; a batch
+# The virtual desktop with the harness running sorvenka.exe on it (its drive
+# commands: DRIVE, or only waiting for the window and the end); a batch
 # file carries the command line (no quoting through the Unix and Windows
 # command lines), and leaves "pass" or "fail" behind once the harness has
 # ended.
 launch() {
     workdir work
-    printf '@echo off\r\n"Z:%s" --cwd "%s" --timeout %d --report "%s" --drive "window;exit" "%s" > "Z:%s" 2>&1\r\n' \
+    printf '@echo off\r\n"Z:%s" --cwd "%s" --timeout %d --report "%s" --drive "%s" "%s" > "Z:%s" 2>&1\r\n' \
         "${build//\//\\}\\testkit\\harness\\harness.exe" "$tmp/work" $((timeout * 4000)) "$tmp/report.txt" \
+        "${1:-window;exit}" \
         "$build/shell/sorvenka.exe" "${tmp//\//\\}\\harness.out" >"$tmp/run.bat"
     printf 'if errorlevel 1 (echo.> "Z:%s\\fail") else (echo.> "Z:%s\\pass")\r\n' \
         "${tmp//\//\\}" "${tmp//\//\\}" >>"$tmp/run.bat"
@@ -148,6 +154,20 @@ exit_and_check() {
 
 cmd_screenshot_menu() { shot_menu "$1" && echo "$1" && exit_and_check; }
 
+# The harness opened the box (launch_drive below) and ends the program once
+# the box is gone.
+cmd_screenshot_about() {
+    local x y w h
+    read -r x y w h < <(locate Version) || return 1
+    # Shown is not yet drawn under qemu-user: a box of one colour is none.
+    drawn() { shot "$1" "$x" "$y" "$w" "$h" && [ "$(identify -format %k "$1")" -gt 2 ]; }
+    wait_for "the box to be drawn" drawn "$1" || return 1
+    xdotool mousemove --window "$desktop" $((x + w / 2)) $((y + 8)) click 1 key Return
+    wait_for "the program to end" ended || return 1
+    cat "$tmp/report.txt" >&2 2>/dev/null
+    [ -e "$tmp/pass" ] && echo "$1"
+}
+
 cmd_test() {
     local t0=$SECONDS
     open_menu >/dev/null && exit_and_check && log "tray click to exit checked in $((SECONDS - t0)) s" &&
@@ -200,7 +220,7 @@ while [ $# -gt 0 ]; do
 done
 cmd=${1:-}
 case "$cmd" in
-screenshot-menu | screenshots | test) shift ;;
+screenshot-menu | screenshot-about | screenshots | test) shift ;;
 *) awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2 ;;
 esac
 for f in testkit/harness/harness.exe testkit/harness/locate.exe shell/sorvenka.exe; do
@@ -208,5 +228,11 @@ for f in testkit/harness/harness.exe testkit/harness/locate.exe shell/sorvenka.e
 done
 [ -f "$prefix/.sorvenka-desktop" ] || { log "no desktop prefix at $prefix: run scripts/setup.sh" && exit 2; }
 trap stop EXIT
-start_x && launch || exit 1
+launch_drive=""
+if [ "$cmd" = screenshot-about ]; then
+    [ "${SORVENKA_LOCALE:-}" = C.UTF-8 ] ||
+        { log "screenshot-about shows the English box: run it with SORVENKA_LOCALE=C.UTF-8" && exit 2; }
+    launch_drive="window;cmd IDM_VERSION;barrier;gone [Sov]Version;cmd IDM_EXIT;exit"
+fi
+start_x && launch "$launch_drive" || exit 1
 "cmd_${cmd//-/_}" "$@"

@@ -220,11 +220,14 @@ DWORD Session::on_exception(const DEBUG_EVENT &ev)
         // instruction; under qemu-user the signal carries no trap number and
         // Wine calls it an illegal one.
         HANDLE thread = thread_handle(ev.dwThreadId);
-        if (emulate_ports_ &&
-            (rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
+        if ((rec.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION ||
              rec.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION) &&
-            thread && emulate(thread))
-            return DBG_CONTINUE;
+            thread) {
+            if (emulate_ports_ && emulate(thread))
+                return DBG_CONTINUE;
+            if (!emulate_ports_ && !hand_on_port_fault(thread))
+                note_fault("cannot hand the port fault on to the program");
+        }
     }
     judge_exception(rec.ExceptionCode, address);
     ExclusiveLock l(&lock_);
@@ -279,7 +282,7 @@ bool Session::cpu_time(ULONGLONG *used) const
     return true;
 }
 
-bool Session::os_version(OsVersion *out) const
+std::uint32_t Session::peb_address() const
 {
     using Query = NTSTATUS(NTAPI *)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
     auto query = reinterpret_cast<Query>(reinterpret_cast<void (*)()>(
@@ -287,12 +290,17 @@ bool Session::os_version(OsVersion *out) const
     PROCESS_BASIC_INFORMATION info{};
     if (!process_ || !query ||
         query(process_, ProcessBasicInformation, &info, sizeof info, nullptr) != 0)
-        return false;
+        return 0;
+    return detail::address32(info.PebBaseAddress);
+}
+
+bool Session::os_version(OsVersion *out) const
+{
     // OSMajorVersion, OSMinorVersion, OSBuildNumber and OSPlatformId of a
     // 32-bit process block.
-    const std::uint32_t peb = detail::address32(info.PebBaseAddress);
+    const std::uint32_t peb = peb_address();
     std::uint32_t fields[4];
-    if (!read_memory(peb + 0xA4, fields, sizeof fields))
+    if (!peb || !read_memory(peb + 0xA4, fields, sizeof fields))
         return false;
     *out = {fields[0], fields[1], fields[3]};
     return true;

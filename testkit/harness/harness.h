@@ -76,13 +76,15 @@ public:
     // and files (host or Windows form) that receive its standard output and
     // standard error.
     void set_arguments(std::string arguments) { arguments_ = std::move(arguments); }
-    void set_output(std::string out_file, std::string err_file);
-    // Before start(): with emulation off, a port instruction's exception is
-    // passed on to the program, as on a system that refuses it; where the
-    // program may use the ports (iopl 3) they reach the hardware, and the
-    // trace and the virtual chipset stay empty. On by default.
+    // Before start(). Without port emulation a refused IN or OUT goes on to
+    // the program's own exception handling, as on a system that has no
+    // debugger: the process block's debugger flag is cleared first, which
+    // also ends the watched calls and the markers (Wine reports exceptions
+    // only to a debugger that flag names). Where IN and OUT really execute
+    // (a virtual PC), the trace stays empty: the bytes are not seen here.
     void set_port_emulation(bool on) { emulate_ports_ = on; }
     bool port_emulation() const { return emulate_ports_; }
+    void set_output(std::string out_file, std::string err_file);
 
     // Creates the process and waits until the debug loop has it.
     bool start(std::string *error);
@@ -112,8 +114,10 @@ public:
     // Waits until at least `n` port operations have been issued.
     bool wait_trace(std::size_t n, DWORD timeout_ms) const;
 
-    // Register peek and poke on the virtual chipset.
+    // Register peek and poke on the virtual chipset; a poke is no port
+    // operation of the program's (a BIOS, say) and stays out of the trace.
     std::uint8_t peek(sim::Bdf at, unsigned reg) const;
+    void poke(sim::Bdf at, unsigned reg, std::uint8_t value);
     sim::Chipset machine() const;
 
     // Exceptions passed back to the program (not handled here).
@@ -148,6 +152,7 @@ private:
     static DWORD WINAPI LoopProc(LPVOID self);
     void loop();
     DWORD on_exception(const DEBUG_EVENT &ev);
+    std::uint32_t peb_address() const;
     HANDLE thread_handle(DWORD tid) const;
     std::string program_, workdir_, arguments_, out_file_, err_file_;
     mutable SRWLOCK lock_ = SRWLOCK_INIT;
@@ -166,6 +171,7 @@ private:
 
     // Port emulation (port_emulation.cpp).
     bool emulate(HANDLE thread);
+    bool hand_on_port_fault(HANDLE thread);
     bool emulate_ports_ = true;
     sim::Chipset machine_;
 

@@ -17,7 +17,7 @@
 // --real-ports: no port emulation; the exception of a port instruction is
 // passed on to the program, and where it may use the ports (iopl 3) they
 // reach the hardware. peek, applied and registers then fail: the harness
-// sees none of it.
+// sees none of it, and the report says so and claims no restore.
 //
 // --report FILE: once the program has ended, FILE gets for people each
 // register it wrote with its byte from before the start and now, its exit

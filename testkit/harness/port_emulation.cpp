@@ -40,6 +40,29 @@ bool Session::emulate(HANDLE thread)
     return SetThreadContext(thread, &ctx) != FALSE;
 }
 
+// Without a debugger the system calls the program's top-level exception
+// filter; with one it leaves the fault to the debugger. So the flag goes,
+// for a refused port instruction only.
+bool Session::hand_on_port_fault(HANDLE thread)
+{
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL;
+    std::uint8_t code[16];
+    SIZE_T got = 0;
+    if (!GetThreadContext(thread, &ctx))
+        return false;
+    for (SIZE_T want = sizeof code; want > 0 && got == 0; want /= 2)
+        if (!ReadProcessMemory(process_, detail::pointer(ctx.Eip), code, want, &got))
+            got = 0;
+    if (!decode_port_insn(code, got))
+        return true; // not a port instruction: the program's fault as ever
+    const std::uint32_t peb = peb_address();
+    const BYTE none = 0; // BeingDebugged, the process block's third byte
+    SIZE_T written = 0;
+    return peb && WriteProcessMemory(process_, detail::pointer(peb + 2), &none, 1, &written) &&
+           written == 1;
+}
+
 std::vector<sim::PortOp> Session::trace() const
 {
     SharedLock l(&lock_);
@@ -69,6 +92,12 @@ std::uint8_t Session::peek(sim::Bdf at, unsigned reg) const
 {
     SharedLock l(&lock_);
     return machine_.peek(at, reg);
+}
+
+void Session::poke(sim::Bdf at, unsigned reg, std::uint8_t value)
+{
+    ExclusiveLock l(&lock_);
+    machine_.poke(at, reg, value);
 }
 
 sim::Chipset Session::machine() const

@@ -133,12 +133,18 @@ std::string restore_report(const Outcome &o, bool *ok)
     std::string out;
     if (o.exit_chosen)
         out += "Exit chosen from the tray menu (WM_COMMAND 40002).\n";
-    if (!o.ports_seen)
-        out += "Restore: not judged here. The port instructions went to the hardware, so the\n"
-               "harness saw no port operation; only a reader of the chipset (lspci) can\n"
-               "tell whether every byte is back.\n";
-    else
-        out += "Restore: every register back at its byte from before the start\n";
+    if (o.real_ports) {
+        out += "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"
+               "no port operation; check the machine's bytes on the machine itself\n";
+        out += o.program +
+               " exit code: " + (o.exited ? std::to_string(o.exit_code) : "none (it did not end)") +
+               "\n";
+        for (const auto &p : o.problems)
+            out += "problem: " + p + "\n";
+        *ok = o.exited && o.exit_code == 0 && o.problems.empty();
+        return out;
+    }
+    out += "Restore: every register back at its byte from before the start\n";
     if (!o.registers.empty())
         out += "  register     start  now\n";
     std::string not_restored;
@@ -152,12 +158,11 @@ std::string restore_report(const Outcome &o, bool *ok)
         if (r.now != r.start)
             not_restored += (bad++ ? " " : "") + key(r.at);
     }
-    // Without the ports, the registers it wrote are not known here: no verdict.
-    if (o.ports_seen && o.registers.empty())
+    if (o.registers.empty())
         out += "nothing to restore: no register was written\n";
-    else if (o.ports_seen && bad == 0)
+    else if (bad == 0)
         out += "all " + counted(o.registers.size(), "register") + " restored\n";
-    else if (o.ports_seen)
+    else
         out += printf_line("%u of %u registers NOT restored: %s", static_cast<unsigned>(bad),
                            static_cast<unsigned>(o.registers.size()), not_restored.c_str());
     out += o.program +
@@ -176,7 +181,7 @@ Outcome outcome(harness::Session &session, const sim::Chipset &start, const std:
     std::string path = harness::windows_path(program);
     o.program = path.substr(path.find_last_of('\\') + 1);
     o.exit_chosen = exit_chosen;
-    o.ports_seen = session.port_emulation();
+    o.real_ports = !session.port_emulation();
     for (const auto &t : written_registers(session.trace()))
         o.registers.push_back({t, start.peek(t.bdf, t.reg), session.peek(t.bdf, t.reg)});
     DWORD code = 0;

@@ -48,12 +48,13 @@ struct Outcome {
     bool exited = false;
     long exit_code = 0;
     std::vector<std::string> problems;
-    bool ports_seen = true; // false: the ports went to the hardware unseen
+    bool real_ports = false; // no virtual chipset: the restore was not seen
 };
 
 // The restore table, its summary, the exit code and the problems; `ok` tells
 // whether every register is back, the program ended with 0 and nothing
-// went wrong.
+// went wrong. With `real_ports` it says that the restore was not seen and
+// `ok` speaks only for the exit code and the problems.
 std::string restore_report(const Outcome &outcome, bool *ok);
 
 // The outcome of a session: `start` is the chipset before the program ran,

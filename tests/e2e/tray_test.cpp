@@ -236,11 +236,11 @@ TEST(Tray, IconIsAskedForUntilTheTaskbarHasItAndAgainOnANewTaskbar)
         Program p(std::string("icon_") + c.name, o);
         ASSERT_NE(p.window, nullptr);
         const std::size_t n = c.then ? 1 : c.requests.size() - 1;
-        ASSERT_TRUE(p.wait_calls(n, "", static_cast<DWORD>(n) * TRAYRETRY_MS + e2e::TIMEOUT_MS));
+        ASSERT_TRUE(p.wait_calls(n, "", static_cast<DWORD>(n) * TRAYCHECK_MS + e2e::TIMEOUT_MS));
         if (c.then)
             ASSERT_NO_FATAL_FAILURE(c.then(p));
         else // once the icon is there the timer is gone: nothing more comes
-            Sleep(2 * TRAYRETRY_MS);
+            Sleep(2 * TRAYCHECK_MS);
         const std::uint32_t record = p.calls()[0].args[1];
         ASSERT_NO_FATAL_FAILURE(expect_tray_record(p, record));
         ASSERT_NO_FATAL_FAILURE(p.exit_and_expect_restore());

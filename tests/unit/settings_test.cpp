@@ -123,6 +123,15 @@ TEST_P(FileFormat, AppliesExactlyTheseLines)
     const FileCase &c = GetParam();
     EXPECT_TRACE(run_pass(c.content), expected_pass(c.applied));
     EXPECT_EQ(g_journal.count, static_cast<int>(c.applied.size()));
+
+    // After a resume: each line's byte again, in file order, and no read.
+    sim::active_chipset().clear_trace();
+    journal_reapply();
+    Trace again;
+    for (const Applied &l : c.applied)
+        again = again + restored(l.address, static_cast<std::uint16_t>(0xCFC + (l.address & 3)),
+                                 static_cast<std::uint8_t>(l.value));
+    EXPECT_TRACE(sim::active_chipset().trace(), again);
 }
 
 // The same files read one to seven bytes at a time: a CR LF pair that falls

@@ -41,30 +41,33 @@ IMPORTS = {
     "KERNEL32.dll": {
         "CreateMutexA", "GetLastError", "SetLastError", "CloseHandle", "lstrcpyA",
         "GetModuleHandleA", "ExitProcess", "CreateFileA", "ReadFile", "GetACP",
+        "SetUnhandledExceptionFilter",
     },
     "USER32.dll": {
-        "MessageBoxA", "LoadIconA", "LoadMenuA", "GetSubMenu", "LoadCursorA",
+        "MessageBoxA", "LoadImageA", "LoadMenuA", "GetSubMenu", "LoadCursorA",
         "RegisterClassExA", "CreateWindowExA", "ShowWindow", "UpdateWindow", "GetMessageA",
         "TranslateMessage", "DispatchMessageA", "DefWindowProcA", "PostQuitMessage",
         "GetCursorPos", "SetForegroundWindow", "TrackPopupMenu", "DialogBoxParamA", "EndDialog",
-        "PostMessageA", "RegisterWindowMessageA", "SetTimer", "KillTimer", "ModifyMenuA",
-        "SetWindowTextA",
+        "PostMessageA", "RegisterWindowMessageA", "SetTimer", "ModifyMenuA", "FindWindowA",
     },
     "GDI32.dll": {"GetStockObject"},
     "SHELL32.dll": {"Shell_NotifyIconA"},
 }
 
 RT_ICON, RT_MENU, RT_DIALOG, RT_GROUP_ICON = 3, 4, 5, 14
-LANG_JAPANESE = 0x411
-IDI_APP, IDR_TRAYMENU, DIALOG_NAME = 103, 102, "ABOUTDIALOG"
+LANG_JAPANESE, LANG_ENGLISH_US = 0x411, 0x409
+IDI_APP, IDR_TRAYMENU, DIALOG_NAME, IDD_ABOUT_ENGLISH = 103, 102, "ABOUTDIALOG", 104
 
 # Resource names by type, for the program and its two start-up variants.
 # RT_ICON holds whatever ids the icon group names (checked with the group).
 RESOURCES = {
-    "full": {RT_GROUP_ICON: [IDI_APP], RT_MENU: [IDR_TRAYMENU], RT_DIALOG: [DIALOG_NAME]},
-    "noicon": {RT_MENU: [IDR_TRAYMENU], RT_DIALOG: [DIALOG_NAME]},
-    "nomenu": {RT_GROUP_ICON: [IDI_APP], RT_DIALOG: [DIALOG_NAME]},
+    "full": {RT_GROUP_ICON: [IDI_APP], RT_MENU: [IDR_TRAYMENU],
+             RT_DIALOG: [DIALOG_NAME, IDD_ABOUT_ENGLISH]},
+    "noicon": {RT_MENU: [IDR_TRAYMENU], RT_DIALOG: [DIALOG_NAME, IDD_ABOUT_ENGLISH]},
+    "nomenu": {RT_GROUP_ICON: [IDI_APP], RT_DIALOG: [DIALOG_NAME, IDD_ABOUT_ENGLISH]},
 }
+# Every resource is Japanese but the About box for other code pages.
+LANGUAGES = {(RT_DIALOG, IDD_ABOUT_ENGLISH): LANG_ENGLISH_US}
 
 ICON_IMAGES = [  # width, height, colours, planes, bits per pixel
     {"width": 32, "height": 32, "colors": 16, "planes": 1, "bits": 4},
@@ -92,6 +95,8 @@ DIALOG = {
     "menu": None, "class": None, "caption": "「Sov」Version",
     "pointsize": 9, "face": "ＭＳ Ｐゴシック",
 }
+# The same box where that font does not exist: only caption and font differ.
+DIALOG_ENGLISH = dict(DIALOG, caption="[Sov]Version", pointsize=8, face="MS Sans Serif")
 CHILD = WS_CHILD | WS_VISIBLE
 CONTROLS = [
     {"style": CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, "x": 115, "y": 5, "cx": 33, "cy": 14,
@@ -107,9 +112,11 @@ CONTROLS = [
 # Texts handed to the ANSI functions: code page 932, zero-terminated, outside
 # the resources.
 ANSI_TEXTS = ["既に起動しています.", "CAUTION", "Sorvenka", "Korvane", "Korvane Traskell",
-              "kvtl.cfg", "ABOUTDIALOG", "TaskbarCreated",
+              "kvtl.cfg", "ABOUTDIALOG", "TaskbarCreated", "Shell_TrayWnd",
+              "Windows 95, 98, Me または PCI のポートを開くドライバが必要です.",
               # outside code page 932
-              "Already running.", "Version", "Exit", "[Sov]Version"]
+              "Already running.", "Version", "Exit",
+              "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the PCI ports."]
 
 # --- comparison ----------------------------------------------------------------
 
@@ -280,7 +287,8 @@ def check_inventory(res, variant):
         compare(f"{variant}: type {t} names", sorted(names, key=str), got.get(t, []))
     for t, names in res.items():
         for name, langs in names.items():
-            compare(f"{variant}: languages of {t}/{name}", [LANG_JAPANESE], [l for l, _ in langs])
+            compare(f"{variant}: languages of {t}/{name}",
+                    [LANGUAGES.get((t, name), LANG_JAPANESE)], [l for l, _ in langs])
 
 
 def check_resources(pe, path):
@@ -307,11 +315,13 @@ def check_resources(pe, path):
             dict(zip(("version", "header size"), c.take("HH"))))
     compare("menu", MENU, menu_items(c))
 
-    head, controls = dialog(res[RT_DIALOG][DIALOG_NAME][0][1])
-    if head["style"] >> 16 == 0xFFFF:  # dlgVer 1, signature 0xFFFF
-        failures.append("dialog is in the extended form")
-    compare("dialog", DIALOG, head)
-    compare("dialog controls", [dict(ctl, exstyle=0, extra=0) for ctl in CONTROLS], controls)
+    for name, want in ((DIALOG_NAME, DIALOG), (IDD_ABOUT_ENGLISH, DIALOG_ENGLISH)):
+        head, controls = dialog(res[RT_DIALOG][name][0][1])
+        if head["style"] >> 16 == 0xFFFF:  # dlgVer 1, signature 0xFFFF
+            failures.append(f"dialog {name} is in the extended form")
+        compare(f"dialog {name}", want, head)
+        compare(f"dialog {name} controls", [dict(ctl, exstyle=0, extra=0) for ctl in CONTROLS],
+                controls)
 
 
 def check_strings(pe, path):
