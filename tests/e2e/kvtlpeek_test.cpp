@@ -348,11 +348,15 @@ TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
     kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
     ASSERT_EQ(settings, "5C,33,0,0\r\n4A,01,7,1\r\n");
 
+    // The fixture makes the working directory anew: the dumps go in just
+    // before the start.
     const std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
-    e2e::write_file(dir + "/before.txt", texts[0]);
-    e2e::write_file(dir + "/after.txt", texts[1]);
     e2e::Options o = peek_options(sim::default_machine(), "/d before.txt after.txt");
     o.no_settings = true;
+    o.prepare = [&](harness::Session &) {
+        e2e::write_file(dir + "/before.txt", texts[0]);
+        e2e::write_file(dir + "/after.txt", texts[1]);
+    };
     e2e::Program p("kvtlpeek_diff", o);
     ASSERT_TRUE(p.started());
     EXPECT_EQ(p.wait_exit(RUN_MS), 0u);
