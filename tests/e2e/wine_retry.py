@@ -8,7 +8,8 @@ failed, never when the program or the test did.
 
 A failure counts as Wine's when the command ends with the harness's own
 status N (it saw a process start fail, or a fault before the program's entry
-point), when Wine itself died by a Unix signal (a Windows program's own
+point) or leaves the file named by SORVENKA_WINE_FAILED_FILE (the same
+verdict, for when Wine's own exit path fails after it), when Wine itself died by a Unix signal (a Windows program's own
 faults end it through Wine's exception handling with a Windows status, so a
 signal is Wine or the qemu-user under it crashing), or when the test
 program never reached its own code: it creates
@@ -58,17 +59,19 @@ def main():
 
     scratch = tempfile.mkdtemp(prefix="wine-retry-")
     try:
-        return run(args, command, name, os.path.join(scratch, "started"))
+        return run(args, command, name, os.path.join(scratch, "started"),
+                   os.path.join(scratch, "wine-failed"))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
 
-def run(args, command, name, started):
-    env = dict(os.environ, SORVENKA_STARTED_FILE=started)
+def run(args, command, name, started, wine_failed):
+    env = dict(os.environ, SORVENKA_STARTED_FILE=started, SORVENKA_WINE_FAILED_FILE=wine_failed)
     rc = 1
     for attempt in range(1, args.attempts + 1):
-        if os.path.exists(started):
-            os.remove(started)
+        for f in (started, wine_failed):
+            if os.path.exists(f):
+                os.remove(f)
         # A group of its own: a hung attempt ends with every process it started.
         child = subprocess.Popen(command, env=env, start_new_session=True)
         try:
@@ -83,6 +86,8 @@ def run(args, command, name, started):
         reached = os.path.exists(started)
         if rc == args.infrastructure_exit:
             why = "the harness saw Wine fail (status %d)" % rc
+        elif os.path.exists(wine_failed):
+            why = "the harness saw Wine fail, and Wine's exit failed too (status %d)" % rc
         elif killed_by_signal(rc):
             why = "Wine died by a Unix signal (status %d)" % rc
         elif args.setup:

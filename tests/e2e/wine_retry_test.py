@@ -50,6 +50,8 @@ def main():
         ("a failure with another status", "exit 2", [], 2, 1, 0),
         ("Wine fails once", '[ "$n" -ge 2 ] || exit %d' % INFRA, [], 0, 2, 1),
         ("Wine fails every time", "exit %d" % INFRA, [], INFRA, 4, 3),
+        ("the Wine verdict, then another status", '[ "$n" -ge 2 ] || { : >"$SORVENKA_WINE_FAILED_FILE"; exit 127; }',
+         [], 0, 2, 1),
         ("Wine dies by a signal once", '[ "$n" -ge 2 ] || kill -SEGV $$', [], 0, 2, 1),
         ("Wine aborts once, as a shell sees it", '[ "$n" -ge 2 ] || exit 134', [], 0, 2, 1),
         ("Wine, then the program", '[ "$n" -ge 2 ] || exit %d; exit 1' % INFRA, [], 1, 2, 1),
