@@ -43,7 +43,7 @@ cmake --build --preset win32
 retry_log=build/win32/infrastructure-retries.log
 rm -f "$retry_log"
 status=0
-timeout -k 30 45m ctest --preset win32 --no-tests=ignore --timeout 900 || status=$?
+timeout -k 30 50m ctest --preset win32 --no-tests=ignore --timeout 900 || status=$?
 
 python3 tests/e2e/wine_retry.py --summary "$retry_log"
 

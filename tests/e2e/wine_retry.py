@@ -46,7 +46,7 @@ def main():
     ap.add_argument("--infrastructure-exit", type=int)
     ap.add_argument("--name", default=os.environ.get("SORVENKA_TEST_NAME"))
     ap.add_argument("--setup", action="store_true")
-    ap.add_argument("--attempts", type=int, default=4)
+    ap.add_argument("--attempts", type=int, default=6)
     ap.add_argument("--attempt-timeout", type=float, default=300)
     ap.add_argument("command", nargs=argparse.REMAINDER)
     args = ap.parse_args()

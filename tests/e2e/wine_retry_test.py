@@ -49,7 +49,7 @@ def main():
         ("the program fails", "exit 1", [], 1, 1, 0),
         ("a failure with another status", "exit 2", [], 2, 1, 0),
         ("Wine fails once", '[ "$n" -ge 2 ] || exit %d' % INFRA, [], 0, 2, 1),
-        ("Wine fails every time", "exit %d" % INFRA, [], INFRA, 4, 3),
+        ("Wine fails every time", "exit %d" % INFRA, [], INFRA, 6, 5),
         ("the Wine verdict, then another status", '[ "$n" -ge 2 ] || { : >"$SORVENKA_WINE_FAILED_FILE"; exit 127; }',
          [], 0, 2, 1),
         ("Wine dies by a signal once", '[ "$n" -ge 2 ] || kill -SEGV $$', [], 0, 2, 1),
