@@ -128,27 +128,15 @@ std::string applied_table(const std::vector<AppliedLine> &lines)
     return out;
 }
 
-std::string restore_report(const Outcome &o, bool *ok)
+// The registers the program wrote, each with its byte from before the start
+// and now; `bad` gets the number not back.
+std::string restore_table(const Outcome &o, std::size_t *bad)
 {
-    std::string out;
-    if (o.exit_chosen)
-        out += "Exit chosen from the tray menu (WM_COMMAND 40002).\n";
-    if (o.real_ports) {
-        out += "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"
-               "no port operation; check the machine's bytes on the machine itself\n";
-        out += o.program +
-               " exit code: " + (o.exited ? std::to_string(o.exit_code) : "none (it did not end)") +
-               "\n";
-        for (const auto &p : o.problems)
-            out += "problem: " + p + "\n";
-        *ok = o.exited && o.exit_code == 0 && o.problems.empty();
-        return out;
-    }
-    out += "Restore: every register back at its byte from before the start\n";
+    std::string out = "Restore: every register back at its byte from before the start\n";
     if (!o.registers.empty())
         out += "  register     start  now\n";
     std::string not_restored;
-    std::size_t bad = 0;
+    *bad = 0;
     for (const auto &r : o.registers) {
         char start[4], now[4];
         std::snprintf(start, sizeof start, "%02x", r.start);
@@ -156,15 +144,30 @@ std::string restore_report(const Outcome &o, bool *ok)
         out += printf_line("  %-12s %-6s %s%s", key(r.at).c_str(), start, now,
                            r.now == r.start ? "" : "  NOT RESTORED");
         if (r.now != r.start)
-            not_restored += (bad++ ? " " : "") + key(r.at);
+            not_restored += ((*bad)++ ? " " : "") + key(r.at);
     }
     if (o.registers.empty())
         out += "nothing to restore: no register was written\n";
-    else if (bad == 0)
+    else if (*bad == 0)
         out += "all " + counted(o.registers.size(), "register") + " restored\n";
     else
-        out += printf_line("%u of %u registers NOT restored: %s", static_cast<unsigned>(bad),
+        out += printf_line("%u of %u registers NOT restored: %s", static_cast<unsigned>(*bad),
                            static_cast<unsigned>(o.registers.size()), not_restored.c_str());
+    return out;
+}
+
+std::string restore_report(const Outcome &o, bool *ok)
+{
+    std::string out;
+    if (o.exit_chosen)
+        out += "Exit chosen from the tray menu (WM_COMMAND 40002).\n";
+    // With real ports the harness saw no port operation: no verdict on bytes.
+    std::size_t bad = 0;
+    if (o.real_ports)
+        out += "Restore: not seen: the ports were real (--real-ports), so the harness saw\n"
+               "no port operation; check the machine's bytes on the machine itself\n";
+    else
+        out += restore_table(o, &bad);
     out += o.program +
            " exit code: " + (o.exited ? std::to_string(o.exit_code) : "none (it did not end)") +
            "\n";
