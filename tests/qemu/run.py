@@ -70,11 +70,12 @@ def parse_settings(text):
 
 
 def parse_preview(text):
-    """kvtlpeek FILE rows: (bdf, register, now, to be written)."""
+    """kvtlpeek FILE rows: (bdf, register, now, to be written); the register's
+    name follows last and may hold spaces."""
     rows = []
     for line in text.splitlines():
         m = re.match(r"\s+\d+(?:-\d+)?\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})"
-                     r"\s+([0-9a-f]{2})\s+([0-9a-f]{2})\s*$", line)
+                     r"\s+([0-9a-f]{2})\s+([0-9a-f]{2})(?:\s.*)?$", line)
         if m:
             rows.append((m.group(1), int(m.group(2), 16), int(m.group(3), 16),
                          int(m.group(4), 16)))
