@@ -11,15 +11,16 @@
 # On Debian 12 as root, scripts/setup.sh installs what is missing and makes
 # the Wine prefixes; build/win32 is built when needed; later runs take
 # seconds. Exit status 0 when every register is back and the program exited
-# with 0. The tables come from the harness (tools/harness/report.cpp).
+# with 0. The tables come from the harness (testkit/harness/report.cpp).
 #
 # Environment: SORVENKA_WINEPREFIX (Wine prefix, default build/wineprefix),
-# SORVENKA_BUILD_DIR (default build/win32); tools/desktop.sh has its own
+# SORVENKA_BUILD_DIR (default build/win32); testkit/desktop.sh has its own
 # prefix (SORVENKA_DESKTOP_PREFIX) and uses $DISPLAY when it is set.
 # The log of the build and of every run is build/run/run.log.
 set -euo pipefail
 
-usage() { echo "usage: ./run.sh [SETTINGS_FILE] [--machine LSPCI_DUMP]" >&2 && exit 2; }
+# The header above, whole.
+usage() { awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2; }
 die() { echo "error: $*" >&2 && exit 2; }
 
 settings="" machine=""
@@ -78,7 +79,7 @@ cp "$settings" "$work/kvtl.cfg"
 echo "Running sorvenka.exe under the harness..."
 # Bounded: under qemu-user a Wine process can deadlock now and then.
 status=0
-timeout -k 10 600 tools/wine-env.sh wine "$build_dir/tools/harness/harness.exe" --cwd "$work" \
+timeout -k 10 600 tools/wine-env.sh wine "$build_dir/testkit/harness/harness.exe" --cwd "$work" \
     --timeout 120000 ${machine:+--machine "$machine"} --report "$work/restore.txt" \
     --drive "window;applied $work/applied.txt;cmd 40002;exit" "$exe" >>"$log" 2>"$work/harness.err" ||
     status=$?
@@ -93,7 +94,7 @@ echo
 cat "$work/applied.txt" 2>/dev/null || echo "Applied at start-up: 0 lines"
 
 # ---- screenshot ------------------------------------------------------------
-# tools/desktop.sh runs the program once more, on a Wine desktop with its
+# testkit/desktop.sh runs the program once more, on a Wine desktop with its
 # taskbar (on the user's X display when there is one, else on a private
 # Xvfb), clicks the tray icon and saves the open menu; it too ends the
 # program through Exit and checks the restore.
@@ -102,7 +103,7 @@ shot=$root/build/run/tray-menu.png
 rm -f "$shot"
 echo "Taking a screenshot of the tray menu (a minute or so the first time)..."
 shoot() {
-    KVTL_CFG=$work/kvtl.cfg tools/desktop.sh --build "$build_dir" ${DISPLAY:+--display "$DISPLAY"} \
+    KVTL_CFG=$work/kvtl.cfg testkit/desktop.sh --build "$build_dir" ${DISPLAY:+--display "$DISPLAY"} \
         screenshot-menu "$shot" >>"$log" 2>&1 && [ -s "$shot" ]
 }
 # Once more when the first try failed: a click on a tray that is still
@@ -111,7 +112,7 @@ if shoot || { echo "  (once more)" && shoot; }; then
     echo "screenshot: ${shot#"$root"/} (the tray icon with its menu open, on ${DISPLAY:-a private X display})"
     [ -z "$machine" ] || echo "  (that run used the built-in board: the menu is the same on any machine)"
 else
-    echo "screenshot: failed (tools/desktop.sh; its messages are in $log)"
+    echo "screenshot: failed (testkit/desktop.sh; its messages are in $log)"
 fi
 
 # ---- exit and restore -------------------------------------------------------

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # The whole suite: engine and virtual chipset on the host, the fuzzer for a
 # bounded time, and the Windows build with its checks. What CI runs.
+#
+#   ./test.sh      (no arguments; SORVENKA_FUZZ_SECONDS bounds each fuzzer)
 set -euo pipefail
+[ $# = 0 ] || { awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2; }
 cd "$(dirname "$0")"
 # Packages, locale, qemu-user and the Wine prefixes; the desktop test has a
 # prefix of its own, so that it never waits for another desktop's.

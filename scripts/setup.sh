@@ -29,7 +29,7 @@ desktop_prefix=${SORVENKA_DESKTOP_PREFIX:-$root/build/desktop-prefix}
 if [ "${1:-}" = --desktop-prefix ] && [ -n "${2:-}" ]; then
     desktop_prefix=$(realpath -m "$2")
 elif [ $# != 0 ]; then
-    sed -n '7p' "$0" >&2 && exit 2
+    awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2
 fi
 # shellcheck source=scripts/deps.sh
 source "$root/scripts/deps.sh"

@@ -61,6 +61,6 @@ case "${1:-}" in
     # shellcheck disable=SC2046
     kill -9 $(prefix_pids) 2>/dev/null || true
     ;;
-"") sed -n '2,16p' "$0" >&2 && exit 2 ;;
+"") awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2 ;;
 *) exec "$@" ;;
 esac

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "memory_files.h"
 #include "pci_config.h"
 #include "settings.h"
+#include "settings_files.h"
 #include "settings_model.h"
 #include "trace.h"
 
@@ -38,84 +40,53 @@ kvtlcheck::Report check(const std::string &content, unsigned chunk = 0)
     return report;
 }
 
-std::string repeat(const std::string &s, int n)
-{
-    std::string out;
-    while (n-- > 0)
-        out += s;
-    return out;
-}
-
-// 64 distinct writable registers: PIIX4 ISA bridge 0x40..0x7F.
-std::string sixty_four_lines()
-{
-    std::string s;
-    for (int reg = 0x40; reg < 0x80; reg++) {
-        char line[16];
-        std::snprintf(line, sizeof line, "%X,1,7\n", reg);
-        s += line;
-    }
-    return s;
-}
-
 struct Seen {
     int line;
     Kind kind;
 };
 
 struct WarningCase {
-    const char *name;
-    std::string content;
+    const char *name;           // of the file in tests/support/settings_files.cpp
     std::vector<Seen> warnings; // in the order reported
 };
 
-// Host bridge 0x50-0x5F, ISA bridge 0x40-0x7F and IDE 0x50 take any byte on
-// the default machine, so only the edge under test warns.
 const WarningCase warning_cases[] = {
-    {"clean file", "50,0C\r\n51,0D\r\n4C,4D,7,0\n", {}},
-    {"blank line", "50,0C\n\n", {{2, Kind::Register0}, {2, Kind::ReadOnly}}},
-    {"comma-only line", ",,,\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
-    {"remark line", "; tune\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
-    {"remark with fields", ";5A,7\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
-    {"blank register field", " ,5A\n", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
-    {"space after a comma", "50, 0C\n", {{1, Kind::NotHex}}},
-    {"0x prefix", "50,0x0C\n", {{1, Kind::NotHex}}},
-    {"dollar prefix", "50,$0C\n", {{1, Kind::NotHex}}},
-    {"space before the register", " 50,0C\n", {{1, Kind::NotHex}, {1, Kind::ReadOnly}}},
-    {"trailing comma is no field", "50,0C,\n", {}},
-    {"more than eight digits", "50,10000000C\n", {{1, Kind::Wrapped}}},
-    {"leading zeros do not wrap", "50,00000000C\n", {}},
-    {"value above FF", "50,10C\n", {{1, Kind::ValueAbove}}},
-    {"device 20 reaches bus 1", "10,0,20\n", {{1, Kind::Spill}}},
-    {"function 8 reaches device 1", "50,0C,0,8\n", {{1, Kind::Spill}}},
-    {"register 150 reaches function 1", "150,0C,7\n", {{1, Kind::Spill}}},
-    {"absent function", "50,0C,7,2\n", {{1, Kind::Absent}}},
-    {"absent device", "50,0C,5\n", {{1, Kind::Absent}}},
-    {"read-only bits", "48,5A,7,1\n", {{1, Kind::ReadOnly}}},
-    {"register named twice", "50,0C\n51,0D\n50,0E\n", {{3, Kind::Duplicate}}},
-    {"I/O decoding and bus mastering off", "4,0,7,1\n", {{1, Kind::StopsAnswering}}},
-    {"command bits set again", "4,7,7,1\n", {}},
-    {"a bridge's bus numbers", "19,3,C\n1A,3,C\n", {{1, Kind::BusNumbers}, {2, Kind::BusNumbers}}},
-    {"a bus number as it is", "19,2,C\n", {}},
-    {"named again through reserved address bits",
-     "50,0C\n50,0D,2000\n",
-     {{2, Kind::Spill}, {2, Kind::Duplicate}}},
-    {"64 lines", sixty_four_lines(), {}},
-    {"65th line", sixty_four_lines() + "50,0C\n51,0D\n", {{65, Kind::NeverRead}}},
-    {"0x1A ends the file", "50,0C\n\x1a\r\n51,0D\n", {{2, Kind::CtrlZ}}},
-    {"0x1A at the end is harmless", "50,0C\r\n\x1a", {}},
-    {"CR-only line ends", "50,0C,0,0\r51,0D,0,0\r", {{1, Kind::CrOnly}}},
-    {"CR CR LF merges nothing", "50,0C\r\r\n51,0D\n", {}},
-    {"line over 253 bytes", "50,0C" + std::string(248, ' ') + "51,0D\n", {{1, Kind::Split}}},
-    {"253 bytes leave the LF alone",
-     "50,0C" + std::string(248, ' ') + "\n",
-     {{1, Kind::Register0}, {1, Kind::ReadOnly}, {1, Kind::Split}}},
-    {"NUL inside a line", std::string("50,0C\0,7\n", 9), {{1, Kind::Nul}}},
-    {"NUL first: line skipped",
-     std::string("\0"
-                 "50,0C\n51,0D\n",
-                 13),
-     {{1, Kind::Nul}}},
+    {"clean file", {}},
+    {"blank line", {{2, Kind::Register0}, {2, Kind::ReadOnly}}},
+    {"comma-only line", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"remark line", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"remark with fields", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"blank register field", {{1, Kind::Register0}, {1, Kind::ReadOnly}}},
+    {"space after a comma", {{1, Kind::NotHex}}},
+    {"0x prefix", {{1, Kind::NotHex}}},
+    {"dollar prefix", {{1, Kind::NotHex}}},
+    {"space before the register", {{1, Kind::NotHex}, {1, Kind::ReadOnly}}},
+    {"trailing comma is no field", {}},
+    {"more than eight digits", {{1, Kind::Wrapped}}},
+    {"leading zeros do not wrap", {}},
+    {"value above FF", {{1, Kind::ValueAbove}}},
+    {"device 20 reaches bus 1", {{1, Kind::Spill}}},
+    {"function 8 reaches device 1", {{1, Kind::Spill}}},
+    {"register 150 reaches function 1", {{1, Kind::Spill}}},
+    {"absent function", {{1, Kind::Absent}}},
+    {"absent device", {{1, Kind::Absent}}},
+    {"read-only bits", {{1, Kind::ReadOnly}}},
+    {"register named twice", {{3, Kind::Duplicate}}},
+    {"I/O decoding and bus mastering off", {{1, Kind::StopsAnswering}}},
+    {"command bits set again", {}},
+    {"a bridge's bus numbers", {{1, Kind::BusNumbers}, {2, Kind::BusNumbers}}},
+    {"a bus number as it is", {}},
+    {"named again through reserved address bits", {{2, Kind::Spill}, {2, Kind::Duplicate}}},
+    {"64 lines", {}},
+    {"65th line", {{65, Kind::NeverRead}}},
+    {"0x1A ends the file", {{2, Kind::CtrlZ}}},
+    {"0x1A at the end is harmless", {}},
+    {"CR-only line ends", {{1, Kind::CrOnly}}},
+    {"CR CR LF merges nothing", {}},
+    {"line over 253 bytes", {{1, Kind::Split}}},
+    {"253 bytes leave the LF alone", {{1, Kind::Register0}, {1, Kind::ReadOnly}, {1, Kind::Split}}},
+    {"NUL inside a line", {{1, Kind::Nul}}},
+    {"NUL first: line skipped", {{1, Kind::Nul}}},
 };
 
 std::vector<std::string> seen(const kvtlcheck::Report &r)
@@ -151,11 +122,13 @@ TEST(KvtlcheckWarnings, FunctionsThatStopAnsweringAreNamed)
 
 TEST(KvtlcheckWarnings, EachSharpEdgeWarnsOnceOnItsLine)
 {
+    ASSERT_EQ(std::size(warning_cases), files::sharp_edges().size())
+        << "a file without its warnings";
     for (const WarningCase &c : warning_cases) {
         std::vector<std::string> expected;
         for (const Seen &w : c.warnings)
             expected.push_back(std::to_string(w.line) + " " + kvtlcheck::kind_name(w.kind));
-        EXPECT_EQ(seen(check(c.content)), expected) << c.name;
+        EXPECT_EQ(seen(check(files::content(c.name))), expected) << c.name;
     }
 }
 
@@ -188,35 +161,28 @@ TEST(KvtlcheckWarnings, SpillsNameWhatTheyReach)
 }
 
 struct LineCase {
-    const char *name;
-    std::string content;
+    const char *name;                       // of the file in tests/support/settings_files.cpp
     std::vector<std::pair<int, int>> lines; // first and last physical line per applied piece
 };
 
 const LineCase line_cases[] = {
-    {"LF", "50,0C\n51,0D\n", {{1, 1}, {2, 2}}},
-    {"CR LF", "50,0C\r\n51,0D\r\n", {{1, 1}, {2, 2}}},
-    {"last line without its end", "50,0C\n51,0D", {{1, 1}, {2, 2}}},
-    {"skipped lines still count", std::string("\0\n\n50\n", 6), {{2, 2}, {3, 3}}},
-    {"lone CR ends a line", "50,0C,0,0\r51,0D\r\n52\n", {{1, 2}, {3, 3}}},
-    {"CR CR LF is two line ends", "50,0C\r\r\n51\n", {{1, 2}, {3, 3}}},
-    {"pieces of a long line share its number",
-     "50\n" + repeat("5", 300) + "\n51\n",
-     {{1, 1}, {2, 2}, {2, 2}, {3, 3}}},
-    {"CR-only file cut at 253 bytes",
-     "50,0C\r" + std::string(247, '1') + "52,11\r53,22\r",
-     {{1, 2}, {2, 3}}},
-    {"0x1A mid-line",
-     "50\n51,0\x1a"
-     "D\n52\n",
-     {{1, 1}, {2, 2}}},
+    {"LF", {{1, 1}, {2, 2}}},
+    {"CR LF", {{1, 1}, {2, 2}}},
+    {"last line without its end", {{1, 1}, {2, 2}}},
+    {"skipped lines still count", {{2, 2}, {3, 3}}},
+    {"lone CR ends a line", {{1, 2}, {3, 3}}},
+    {"CR CR LF is two line ends", {{1, 2}, {3, 3}}},
+    {"pieces of a long line share its number", {{1, 1}, {2, 2}, {2, 2}, {3, 3}}},
+    {"CR-only file cut at 253 bytes", {{1, 2}, {2, 3}}},
+    {"0x1A mid-line", {{1, 1}, {2, 2}}},
 };
 
 TEST(KvtlcheckLines, NumberedAsAnEditorShowsThem)
 {
+    ASSERT_EQ(std::size(line_cases), files::line_edges().size()) << "a file without its lines";
     for (const LineCase &c : line_cases) {
         std::vector<std::pair<int, int>> got;
-        for (const kvtlcheck::Applied &a : check(c.content).applied)
+        for (const kvtlcheck::Applied &a : check(files::content(c.name)).applied)
             got.push_back({a.line, a.last_line});
         EXPECT_EQ(got, c.lines) << c.name;
     }
@@ -254,7 +220,7 @@ TEST(KvtlcheckFile, AFailedReadIsReportedInsteadOfAReport)
         int failing_call;
     } cases[] = {
         {"the pass's first read", "50,0C\n", 0, 1},
-        {"the read after the 64th line", sixty_four_lines() + "50,0C\n", 64 * 7, 2},
+        {"the read after the 64th line", files::content("64 lines") + "50,0C\n", 64 * 7, 2},
     };
     for (const auto &c : cases) {
         memfs::reset();
@@ -291,22 +257,22 @@ TEST(KvtlcheckRestore, EveryLineIsWrittenBackAndEachRegisterListedOnce)
 // both held to the plain model of the format (tests/support): same lines,
 // fields, addresses and bytes, in the same order, whatever the cut of the
 // reads. (The checker runs the engine's parser, so comparing the two with
-// each other alone would prove nothing about either.)
+// each other alone would say nothing about either.)
 TEST(KvtlcheckCrossCheck, AppliedLinesAndTheEnginePassAreThePlainModels)
 {
-    std::vector<std::string> files;
-    for (const WarningCase &c : warning_cases)
-        files.push_back(c.content);
-    for (const LineCase &c : line_cases)
-        files.push_back(c.content);
+    std::vector<std::string> contents;
+    for (const auto *list : {&files::sharp_edges(), &files::line_edges()})
+        for (const files::Named &f : *list)
+            contents.push_back(f.content);
     // Numbers in every form the parser meets: letters of both cases, more
     // than eight digits, prefixes and suffixes, spills.
-    files.push_back("4f,a5,1f,7\nAbCdEf,fF\n123456789a,5ah,0x7,-1\n,,41,,5A,,\nfffff,1,ffff,ff\n");
-    for (size_t i = 0; i < files.size(); i++) {
-        const std::vector<model::Line> ref = model::settings_pass(files[i]);
+    contents.push_back(
+        "4f,a5,1f,7\nAbCdEf,fF\n123456789a,5ah,0x7,-1\n,,41,,5A,,\nfffff,1,ffff,ff\n");
+    for (size_t i = 0; i < contents.size(); i++) {
+        const std::vector<model::Line> ref = model::settings_pass(contents[i]);
         for (unsigned chunk : {0u, 1u, 5u}) {
             SCOPED_TRACE("file " + std::to_string(i) + ", chunk " + std::to_string(chunk));
-            kvtlcheck::Report r = check(files[i], chunk);
+            kvtlcheck::Report r = check(contents[i], chunk);
             ASSERT_EQ(r.applied.size(), ref.size());
             Trace expected;
             for (size_t n = 0; n < ref.size(); n++) {
@@ -326,7 +292,7 @@ TEST(KvtlcheckCrossCheck, AppliedLinesAndTheEnginePassAreThePlainModels)
             }
             use_machine(machine());
             memfs::reset();
-            memfs::put("kvtl.cfg", files[i]);
+            memfs::put("kvtl.cfg", contents[i]);
             memfs::set_chunk(chunk);
             load_settings("kvtl.cfg");
             EXPECT_TRACE(sim::active_chipset().trace(), expected);

@@ -18,13 +18,8 @@ DUMP = """00:00.0 Host bridge: Test bridge
 50: 0c 02 00 20 00 00 00 00 00 00 00 00 00 00 00 00
 """
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from checks import check, failures  # noqa: E402
 
 
 def main():

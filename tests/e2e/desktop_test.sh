@@ -7,7 +7,8 @@
 #
 # Exit 77 (skipped) when the X tools are not installed; scripts/setup.sh
 # installs them with Wine and makes the test's Wine prefix.
-build=${1:?usage: desktop_test.sh BUILD_DIR}
+[ $# = 1 ] || { awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2; }
+build=$1
 root=$(cd "$(dirname "$0")/../.." && pwd)
 
 for tool in Xvfb xdotool xdpyinfo import; do
@@ -21,7 +22,7 @@ export SORVENKA_DESKTOP_PREFIX=${SORVENKA_DESKTOP_PREFIX:-$build/desktop-prefix}
 # Each wait bounded so that all of them together stay under the ctest limit.
 export DESKTOP_TIMEOUT=60 DESKTOP_FAIL_SHOT=$build/desktop-failure.png
 t0=$SECONDS
-"$root/tools/desktop.sh" --display private --build "$build" test
+"$root/testkit/desktop.sh" --display private --build "$build" test
 status=$?
 echo "desktop test: $((SECONDS - t0)) s, status $status"
 exit $status

@@ -28,6 +28,11 @@ const char *const SORVENKA_NOMENU_EXE = program("E2E_SORVENKA_NOMENU_EXE", E2E_S
 
 const char *const SETTINGS = "41,5A,7,1\n60,80,7\n";
 const sim::Bdf IDE{0, 7, 1}, ISA{0, 7, 0};
+const Watched WATCHED[5] = {{"Shell_NotifyIconA", 2},
+                            {"SetForegroundWindow", 1},
+                            {"TrackPopupMenu", 7},
+                            {"PostMessageA", 4},
+                            {"ModifyMenuA", 5}};
 
 Trace applied_settings(const sim::Chipset &m)
 {
@@ -41,16 +46,13 @@ Trace restored_settings(const sim::Chipset &m)
            restored(0x80003941, 0xCFD, m.peek(IDE, 0x41));
 }
 
-void exit_and_expect_restore(harness::Session &session, HWND window, const sim::Chipset &m)
+bool english()
 {
-    harness::post_command(window, IDM_EXIT);
-    DWORD code = 1;
-    ASSERT_TRUE(session.wait_exit(TIMEOUT_MS, &code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_TRACE(session.trace(), applied_settings(m) + restored_settings(m));
+    const char *language = std::getenv("E2E_LANGUAGE");
+    return language && std::string(language) == "english";
 }
 
-std::string work_dir(const std::string &name, const char *cfg)
+std::string work_dir(const std::string &name, const std::string *cfg)
 {
     std::string dir = std::string(E2E_WORK_ROOT) + "/" + name;
     std::string win = harness::windows_path(dir);
@@ -60,15 +62,137 @@ std::string work_dir(const std::string &name, const char *cfg)
     DeleteFileA(file.c_str());
     if (cfg) {
         FILE *f = std::fopen(file.c_str(), "wb");
-        std::fputs(cfg, f);
+        std::fwrite(cfg->data(), 1, cfg->size(), f);
         std::fclose(f);
     }
     return dir;
 }
 
+std::string read_file(const std::string &path)
+{
+    std::string data;
+    FILE *f = std::fopen(harness::windows_path(path).c_str(), "rb");
+    if (!f)
+        return data;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        data.append(buf, n);
+    std::fclose(f);
+    return data;
+}
+
+void write_file(const std::string &path, const std::string &data)
+{
+    FILE *f = std::fopen(harness::windows_path(path).c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+}
+
+Program::Program(const std::string &name, Options options) : options_(std::move(options))
+{
+    dir_ = work_dir(name, options_.no_settings ? nullptr : &options_.settings);
+    session_ = std::make_unique<harness::Session>(options_.exe ? options_.exe : SORVENKA_EXE, dir_,
+                                                  options_.machine);
+    session_->set_arguments(options_.arguments);
+    if (options_.output)
+        session_->set_output(dir_ + "/stdout.txt", dir_ + "/stderr.txt");
+    if (options_.watch) {
+        for (const auto &w : WATCHED)
+            session_->watch(w.name, w.args);
+        // Every later tray call succeeds: whether Wine has a taskbar here
+        // is not what these tests are about.
+        std::vector<std::uint32_t> answers = options_.tray_answers;
+        answers.insert(answers.end(), 100, TRUE);
+        session_->fake_results("Shell_NotifyIconA", answers);
+    }
+    if (options_.prepare)
+        options_.prepare(*session_);
+    std::string error;
+    started_ = session_->start(&error);
+    EXPECT_TRUE(started_) << error;
+    if (!started_ || !options_.window)
+        return;
+    window = harness::wait_window(session_->pid(), TRAY_CLASS_NAME, TRAY_CLASS_NAME, TIMEOUT_MS);
+    EXPECT_NE(window, nullptr);
+    hwnd = static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(window));
+    if (options_.watch) {
+        EXPECT_TRUE(session_->watching(&error)) << error;
+    }
+}
+
+bool Program::wait_calls(std::size_t n, const char *function, DWORD ms) const
+{
+    return harness::wait_until([&] { return calls(function).size() >= n; }, ms);
+}
+
+DWORD Program::wait_exit(DWORD ms)
+{
+    DWORD code = 0xDEAD;
+    EXPECT_TRUE(session_->wait_exit(ms, &code)) << "the program did not end";
+    EXPECT_TRUE(session_->unhandled().empty()) << "exception in the program";
+    return code;
+}
+
+void Program::exit_and_expect_restore()
+{
+    harness::post_command(window, IDM_EXIT);
+    expect_ended_restored(0);
+}
+
+void Program::expect_ended_restored(DWORD code, const Trace *expected)
+{
+    ASSERT_EQ(wait_exit(), code);
+    const sim::Chipset &m = options_.machine;
+    EXPECT_TRACE(session_->trace(),
+                 expected ? *expected : applied_settings(m) + restored_settings(m));
+    const sim::Chipset now = session_->machine();
+    for (const auto &f : m.functions())
+        EXPECT_EQ(now.functions().at(f.first).bytes, f.second.bytes) << sim::format(f.first);
+}
+
 bool barrier(harness::Session &session, HWND window)
 {
     return session.barrier(window, TIMEOUT_MS);
+}
+
+::testing::AssertionResult same_calls(const std::vector<harness::Call> &actual,
+                                      const std::vector<Expected> &expected)
+{
+    bool same = actual.size() == expected.size();
+    for (std::size_t i = 0; same && i < actual.size(); ++i) {
+        same = actual[i].function == expected[i].function;
+        for (std::size_t a = 0; same && a < expected[i].args.size(); ++a)
+            same = expected[i].args[a] == ANY || expected[i].args[a] == actual[i].args[a];
+    }
+    if (same)
+        return ::testing::AssertionSuccess();
+    auto out = ::testing::AssertionFailure() << "calls differ\n  actual:";
+    for (const auto &c : actual)
+        out << "\n    " << c.function << std::hex << " " << c.args[0] << " " << c.args[1] << " "
+            << c.args[2] << " " << c.args[3] << (c.faked ? " (answered by the test)" : "");
+    out << "\n  expected:";
+    for (const auto &e : expected) {
+        out << "\n    " << e.function;
+        for (auto a : e.args)
+            out << std::hex << " " << a;
+    }
+    return out;
+}
+
+::testing::AssertionResult box_says(DWORD pid, const std::string &caption, const std::string &text)
+{
+    HWND box = harness::wait_window(pid, "#32770", caption, TIMEOUT_MS);
+    if (!box)
+        return ::testing::AssertionFailure() << "no box captioned " << caption;
+    bool found = false;
+    for (const auto &child : harness::children(box))
+        found |= child.text == text;
+    harness::post_key(box, VK_RETURN);
+    if (!found)
+        return ::testing::AssertionFailure() << "the box " << caption << " lacks its text";
+    return ::testing::AssertionSuccess();
 }
 
 namespace

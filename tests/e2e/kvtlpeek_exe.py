@@ -7,6 +7,7 @@ out, so no write of a configuration byte can hide in a narrow OUT).
 
     kvtlpeek_exe.py OBJDUMP EXE
 """
+import os
 import re
 import subprocess
 import sys
@@ -32,13 +33,8 @@ IMPORTS = {
 }
 OUT_ALLOWED = "out    %eax,(%dx)"
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from checks import check, failures  # noqa: E402
 
 
 def main():

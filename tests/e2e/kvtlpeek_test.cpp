@@ -20,6 +20,7 @@
 #include "e2e.h"
 #include "pci_dump.h"
 #include "pci_header.h"
+#include "settings_files.h"
 #include "trace.h"
 
 namespace
@@ -30,53 +31,40 @@ const char *const PEEK_EXE = KVTLPEEK_EXE;
 // exception per port instruction, under qemu-user.
 const DWORD RUN_MS = 300000;
 
-std::string read_file(const std::string &path)
-{
-    std::string data;
-    FILE *f = std::fopen(harness::windows_path(path).c_str(), "rb");
-    if (!f)
-        return data;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        data.append(buf, n);
-    std::fclose(f);
-    return data;
-}
-
-void write_file(const std::string &path, const std::string &data)
-{
-    FILE *f = std::fopen(harness::windows_path(path).c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(data.data(), 1, data.size(), f);
-    std::fclose(f);
-}
-
 struct PeekRun {
     DWORD code = 0xDEAD;
     std::string out, err;
     Trace trace;
 };
 
+e2e::Options peek_options(const sim::Chipset &machine, const std::string &args)
+{
+    e2e::Options o;
+    o.exe = PEEK_EXE;
+    o.machine = machine;
+    o.arguments = args;
+    o.output = true;
+    o.window = false;
+    o.watch = false;
+    return o;
+}
+
 // One run of kvtlpeek.exe ARGS in a fresh directory `name`; `cfg`, if
 // given, is kvtl.cfg there.
 PeekRun peek(const std::string &name, const std::string &args, const sim::Chipset &machine,
              const std::optional<std::string> &cfg = std::nullopt)
 {
-    std::string dir = e2e::work_dir("kvtlpeek_" + name, nullptr);
-    if (cfg)
-        write_file(dir + "/kvtl.cfg", *cfg);
-    harness::Session s(PEEK_EXE, dir, machine);
-    s.set_arguments(args);
-    s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
+    e2e::Options o = peek_options(machine, args);
+    o.no_settings = !cfg;
+    o.settings = cfg.value_or("");
+    e2e::Program p("kvtlpeek_" + name, o);
     PeekRun r;
-    std::string error;
-    EXPECT_TRUE(s.start(&error)) << error;
-    EXPECT_TRUE(s.wait_exit(RUN_MS, &r.code)) << name << ": did not end";
-    EXPECT_TRUE(s.unhandled().empty()) << name;
-    r.trace = s.trace();
-    r.out = read_file(dir + "/stdout.txt");
-    r.err = read_file(dir + "/stderr.txt");
+    if (!p.started())
+        return r;
+    r.code = p.wait_exit(RUN_MS);
+    r.trace = p.session().trace();
+    r.out = p.out();
+    r.err = p.err();
     return r;
 }
 
@@ -167,17 +155,18 @@ struct DumpCase {
 // multi-function device; nothing on a bus no bridge leads to.
 std::vector<DumpCase> dump_cases()
 {
+    // The default machine's bus 0, and what lies behind its two bridges.
+    const std::vector<sim::Bdf> bus0 = {{0, 0, 0}, {0, 1, 0},    {0, 7, 0},
+                                        {0, 7, 1}, {0, 0x0B, 0}, {0, 0x0C, 0}};
+    const std::vector<sim::Bdf> behind = {{1, 0, 0}, {2, 4, 0}};
+    auto join = [](std::vector<std::vector<sim::Bdf>> parts) {
+        std::vector<sim::Bdf> all;
+        for (const auto &p : parts)
+            all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
     std::vector<DumpCase> cases;
-    cases.push_back({"default machine",
-                     sim::default_machine(),
-                     {{0, 0, 0},
-                      {0, 1, 0},
-                      {0, 7, 0},
-                      {0, 7, 1},
-                      {0, 0x0B, 0},
-                      {0, 0x0C, 0},
-                      {1, 0, 0},
-                      {2, 4, 0}}});
+    cases.push_back({"default machine", sim::default_machine(), join({bus0, behind})});
 
     sim::Chipset m = sim::default_machine();
     m.add_function({0, 0x0D, 0}, space(0x1011, 0x0024, 0x01, 1)); // also claims bus 1
@@ -190,42 +179,18 @@ std::vector<DumpCase> dump_cases()
     m.add_function({3, 0x1F, 0}, space(0x9004, 0x7178, 0x00));
     m.poke({0, 0x0C, 0}, 0x1A, 3); // so bus 3 lies behind the bridge to bus 2
     m.add_function({4, 0, 0}, space(0x1234, 0x5678, 0x00)); // no bridge leads there
-    cases.push_back({"bridges, gaps and a nested bus",
-                     m,
-                     {{0, 0, 0},
-                      {0, 1, 0},
-                      {0, 7, 0},
-                      {0, 7, 1},
-                      {0, 0x0B, 0},
-                      {0, 0x0C, 0},
-                      {0, 0x0D, 0},
-                      {0, 0x0E, 0},
-                      {0, 0x0E, 3},
-                      {0, 0x0F, 0},
-                      {1, 0, 0},
-                      {2, 4, 0},
-                      {2, 5, 0},
-                      {2, 5, 1},
-                      {3, 0x1F, 0}}});
+    cases.push_back({"bridges, gaps and a nested bus", m,
+                     join({bus0,
+                           {{0, 0x0D, 0}, {0, 0x0E, 0}, {0, 0x0E, 3}, {0, 0x0F, 0}},
+                           behind,
+                           {{2, 5, 0}, {2, 5, 1}, {3, 0x1F, 0}}})});
 
     // A CardBus bridge (header type 2) leads to its card bus at 0x19 too.
     sim::Chipset cb = sim::default_machine();
     cb.add_function({0, 0x0D, 0}, space(0x104C, 0xAC1A, 0x02, 5));
     cb.add_function({5, 0, 0}, space(0x10B7, 0x5157, 0x00));
-    cases.push_back({"CardBus bridge, header only",
-                     cb,
-                     {{0, 0, 0},
-                      {0, 1, 0},
-                      {0, 7, 0},
-                      {0, 7, 1},
-                      {0, 0x0B, 0},
-                      {0, 0x0C, 0},
-                      {0, 0x0D, 0},
-                      {1, 0, 0},
-                      {2, 4, 0},
-                      {5, 0, 0}},
-                     "/h",
-                     64});
+    cases.push_back({"CardBus bridge, header only", cb,
+                     join({bus0, {{0, 0x0D, 0}}, behind, {{5, 0, 0}}}), "/h", 64});
     return cases;
 }
 
@@ -316,21 +281,20 @@ TEST(Kvtlpeek, EndsWithItsOwnStatusWhenItCouldNotReadOrWriteEverything)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        std::string dir = e2e::work_dir("kvtlpeek_status", nullptr);
-        harness::Session s(PEEK_EXE, dir, c.machine);
-        s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
-        s.watch("WriteFile", 5);
-        if (!c.write_file.empty())
-            s.fake_results("WriteFile", c.write_file);
-        std::string error;
-        ASSERT_TRUE(s.start(&error)) << error;
-        DWORD code = 0;
-        ASSERT_TRUE(s.wait_exit(RUN_MS, &code));
-        EXPECT_EQ(code, c.code);
-        std::string err = read_file(dir + "/stderr.txt");
-        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+        e2e::Options o = peek_options(c.machine, "");
+        o.no_settings = true;
+        const std::vector<std::uint32_t> answers = c.write_file;
+        o.prepare = [answers](harness::Session &s) {
+            s.watch("WriteFile", 5);
+            if (!answers.empty())
+                s.fake_results("WriteFile", answers);
+        };
+        e2e::Program p("kvtlpeek_status", o);
+        ASSERT_TRUE(p.started());
+        EXPECT_EQ(p.wait_exit(RUN_MS), c.code);
+        EXPECT_NE(p.err().find(c.message), std::string::npos) << p.err();
         if (c.code == 4) {
-            EXPECT_EQ(read_file(dir + "/stdout.txt"), "");
+            EXPECT_EQ(p.out(), "");
         }
     }
 }
@@ -339,8 +303,8 @@ TEST(Kvtlpeek, EndsWithItsOwnStatusWhenItCouldNotReadOrWriteEverything)
 // under another name has no Windows 98 setting.
 TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
 {
-    std::string dir = e2e::work_dir("kvtlpeek_nt", "48,03,7,1\n");
-    std::string nt_exe = dir + "/peek_nt.exe";
+    const std::string cfg = "48,03,7,1\n";
+    std::string nt_exe = e2e::work_dir("kvtlpeek_nt", &cfg) + "/peek_nt.exe";
     ASSERT_TRUE(CopyFileA(harness::windows_path(PEEK_EXE).c_str(),
                           harness::windows_path(nt_exe).c_str(), FALSE));
     const struct {
@@ -354,21 +318,20 @@ TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
         {"directory", PEEK_EXE, "sub", 2, "cannot read sub\r\n"},
         {"two files", PEEK_EXE, "kvtl.cfg kvtl.cfg", 2, "usage"},
     };
-    CreateDirectoryA(harness::windows_path(dir + "/sub").c_str(), nullptr);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        harness::Session s(c.exe, dir, sim::default_machine());
-        s.set_arguments(c.args);
-        s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
-        std::string error;
-        ASSERT_TRUE(s.start(&error)) << error;
-        DWORD code = 0;
-        ASSERT_TRUE(s.wait_exit(RUN_MS, &code));
-        EXPECT_EQ(code, c.code);
-        EXPECT_TRUE(s.trace().empty()) << s.trace_lines().front();
-        EXPECT_EQ(read_file(dir + "/stdout.txt"), "");
-        EXPECT_NE(read_file(dir + "/stderr.txt").find(c.message), std::string::npos)
-            << read_file(dir + "/stderr.txt");
+        e2e::Options o = peek_options(sim::default_machine(), c.args);
+        o.exe = c.exe;
+        o.settings = cfg;
+        const std::string name = std::string("kvtlpeek_refused_") + c.name;
+        CreateDirectoryA(harness::windows_path(e2e::work_dir(name, &cfg) + "/sub").c_str(),
+                         nullptr);
+        e2e::Program p(name, o);
+        ASSERT_TRUE(p.started());
+        EXPECT_EQ(p.wait_exit(RUN_MS), c.code);
+        EXPECT_TRUE(p.session().trace().empty()) << p.session().trace_lines().front();
+        EXPECT_EQ(p.out(), "");
+        EXPECT_NE(p.err().find(c.message), std::string::npos) << p.err();
     }
 }
 
@@ -395,19 +358,21 @@ TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
     kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
     ASSERT_EQ(settings, "5C,33,0,0\r\n4A,01,7,1\r\n");
 
-    std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
-    write_file(dir + "/before.txt", texts[0]);
-    write_file(dir + "/after.txt", texts[1]);
-    harness::Session s(PEEK_EXE, dir, sim::default_machine());
-    s.set_arguments("/d before.txt after.txt");
-    s.set_output(dir + "/stdout.txt", dir + "/stderr.txt");
-    ASSERT_TRUE(s.start(&error)) << error;
-    DWORD code = 0;
-    ASSERT_TRUE(s.wait_exit(RUN_MS, &code));
-    EXPECT_EQ(code, 0u);
-    EXPECT_TRUE(s.trace().empty()) << "no port touched";
-    EXPECT_EQ(read_file(dir + "/stdout.txt"), settings);
-    EXPECT_EQ(read_file(dir + "/stderr.txt"), table);
+    // The fixture makes the working directory anew: the dumps go in just
+    // before the start.
+    const std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
+    e2e::Options o = peek_options(sim::default_machine(), "/d before.txt after.txt");
+    o.no_settings = true;
+    o.prepare = [&](harness::Session &) {
+        e2e::write_file(dir + "/before.txt", texts[0]);
+        e2e::write_file(dir + "/after.txt", texts[1]);
+    };
+    e2e::Program p("kvtlpeek_diff", o);
+    ASSERT_TRUE(p.started());
+    EXPECT_EQ(p.wait_exit(RUN_MS), 0u);
+    EXPECT_TRUE(p.session().trace().empty()) << "no port touched";
+    EXPECT_EQ(p.out(), settings);
+    EXPECT_EQ(p.err(), table);
 }
 
 // ---- the preview against kvtlcheck ---------------------------------------
@@ -466,54 +431,6 @@ void expected_preview(const kvtlcheck::Report &report, std::vector<Row> *rows,
     }
     for (auto a = report.applied.rbegin(); a != report.applied.rend(); ++a)
         restore->push_back({"", sim::format(a->reaches), a->offset, a->before, a->before, ""});
-}
-
-// The files of the kvtlcheck tests: every sharp edge of the format.
-std::vector<std::string> sharp_edge_files()
-{
-    std::string sixty_four;
-    for (int reg = 0x40; reg < 0x80; reg++)
-        sixty_four += hex2(reg) + ",1,7\n";
-    return {
-        "50,0C\r\n51,0D\r\n4C,4D,7,0\n",
-        "50,0C\n\n",
-        ",,,\n",
-        "; tune\n",
-        ";5A,7\n",
-        " ,5A\n",
-        "50, 0C\n",
-        "50,0x0C\n",
-        "50,$0C\n",
-        " 50,0C\n",
-        "50,0C,\n",
-        "50,10000000C\n",
-        "50,00000000C\n",
-        "50,10C\n",
-        "10,0,20\n",
-        "50,0C,0,8\n",
-        "150,0C,7\n",
-        "50,0C,7,2\n",
-        "50,0C,5\n",
-        "48,5A,7,1\n",
-        "50,0C\n51,0D\n50,0E\n",
-        sixty_four,
-        sixty_four + "50,0C\n51,0D\n",
-        "50,0C\n\x1a\r\n51,0D\n",
-        "50,0C\r\n\x1a",
-        "50,0C,0,0\r51,0D,0,0\r",
-        "50,0C\r\r\n51,0D\n",
-        "50,0C" + std::string(248, ' ') + "51,0D\n",
-        "50,0C" + std::string(248, ' ') + "\n",
-        std::string("50,0C\0,7\n", 9),
-        std::string("\0"
-                    "50,0C\n51,0D\n",
-                    13),
-        "50\n51,0\x1a"
-        "D\n52\n",
-        "50\n" + std::string(300, '5') + "\n51\n",
-        "50,0C\r" + std::string(247, '1') + "52,11\r53,22\r",
-        std::string("\0\n\n50\n", 6),
-    };
 }
 
 // Random files over the machine's registers, spills, absent functions, odd
@@ -581,35 +498,37 @@ struct PreviewFile {
 
 std::vector<PreviewFile> preview_files()
 {
-    std::vector<PreviewFile> files;
+    std::vector<PreviewFile> out;
     const std::string examples = EXAMPLES_DIR;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(harness::windows_path(examples + "/*.cfg").c_str(), &found);
     EXPECT_NE(search, INVALID_HANDLE_VALUE) << "no sample in " << examples;
     for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
-        files.push_back({found.cFileName, read_file(examples + "/" + found.cFileName)});
+        out.push_back({found.cFileName, e2e::read_file(examples + "/" + found.cFileName)});
     if (search != INVALID_HANDLE_VALUE)
         FindClose(search);
-    EXPECT_GE(files.size(), 3u);
+    EXPECT_GE(out.size(), 3u);
     // A later line sees what the earlier one would have left, at the same
     // register reached by another spelling too; not where nothing answers.
-    files.push_back({"shadow", "4A,22,7,1\n4a,33,7,1\n14A,44,7\n50,0C,7,2\n50,0D,7,2\n"});
-    files.push_back({"a part that answers on every function number", "3C,05,B,3\n"});
+    out.push_back({"shadow", "4A,22,7,1\n4a,33,7,1\n14A,44,7\n50,0C,7,2\n50,0D,7,2\n"});
+    out.push_back({"a part that answers on every function number", "3C,05,B,3\n"});
     // Written twice where a write changes nothing: blank and remark lines
     // (register 0), status, interrupt pin, and subsystem IDs, which only a
     // bridge (header type 1) holds writable bytes in place of.
-    files.push_back({"read-only bytes named twice",
-                     "\n; remark\n,,\n6,FF\n6,0\n3D,5\n3D,6\n2C,1,B\n2C,2,B\n2C,1,C\n2C,2,C\n"});
-    int n = 0;
-    for (const std::string &content : sharp_edge_files())
-        files.push_back({"sharp edge " + std::to_string(n++), content});
-    return files;
+    out.push_back({"read-only bytes named twice",
+                   "\n; remark\n,,\n6,FF\n6,0\n3D,5\n3D,6\n2C,1,B\n2C,2,B\n2C,1,C\n2C,2,C\n"});
+    // The checker's files (tests/support), but for the 64-line limit, which
+    // is the engine's and is checked with it and through sorvenka.exe.
+    for (const auto *list : {&files::sharp_edges(), &files::line_edges()})
+        for (const files::Named &f : *list)
+            if (f.name != "64 lines" && f.name != "65th line")
+                out.push_back({f.name, f.content});
+    return out;
 }
 
 kvtlcheck::Report kvtlcheck_report(const std::string &content, const sim::Chipset &machine)
 {
-    std::string path = e2e::work_dir("kvtlpeek_kvtlcheck", nullptr) + "/kvtl.cfg";
-    write_file(path, content); // content may hold NUL bytes
+    std::string path = e2e::work_dir("kvtlpeek_kvtlcheck", &content) + "/kvtl.cfg";
     kvtlcheck::Report report;
     std::string error;
     EXPECT_TRUE(kvtlcheck::check_file(harness::windows_path(path), machine, &report, &error))

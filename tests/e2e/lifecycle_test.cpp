@@ -21,6 +21,7 @@ namespace
 using e2e::applied_settings;
 using e2e::restored_settings;
 using e2e::SETTINGS;
+const std::string SETTINGS_TEXT = SETTINGS;
 const char *const CLASS = TRAY_CLASS_NAME;
 const sim::Bdf IDE{0, 7, 1};
 
@@ -63,6 +64,7 @@ struct Expected {
     }
     return out;
 }
+#undef EXPECT_CALLS
 #define EXPECT_CALLS(actual, ...) EXPECT_TRUE(same_calls((actual), __VA_ARGS__))
 
 struct Program {
@@ -100,8 +102,8 @@ struct Options {
 Program launch(const std::string &test, const Options &options = {})
 {
     Program p;
-    p.session = std::make_unique<harness::Session>(e2e::SORVENKA_EXE, e2e::work_dir(test, SETTINGS),
-                                                   sim::default_machine());
+    p.session = std::make_unique<harness::Session>(
+        e2e::SORVENKA_EXE, e2e::work_dir(test, &SETTINGS_TEXT), sim::default_machine());
     for (const auto &w : WATCHED)
         p.session->watch(w.name, w.args);
     // Every later tray call succeeds: whether Wine has a taskbar here is
@@ -124,7 +126,11 @@ const std::string CP932_ABOUT = "\x81\x75Sov\x81\x76Version";
 
 void exit_and_expect_restore(Program &p, const sim::Chipset &machine)
 {
-    e2e::exit_and_expect_restore(*p.session, p.window, machine);
+    harness::post_command(p.window, IDM_EXIT);
+    DWORD code = 1;
+    ASSERT_TRUE(p.session->wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, 0u);
+    EXPECT_TRACE(p.session->trace(), applied_settings(machine) + restored_settings(machine));
 }
 
 const std::uint32_t NIM_ADD_ = NIM_ADD, NIM_MODIFY_ = NIM_MODIFY, NIM_DELETE_ = NIM_DELETE;
@@ -441,7 +447,7 @@ TEST(Texts, JapaneseOnCodePage932AndEnglishElsewhere)
     if (box)
         harness::click(box, IDOK);
 
-    harness::Session second(e2e::SORVENKA_EXE, e2e::work_dir("texts_second", SETTINGS),
+    harness::Session second(e2e::SORVENKA_EXE, e2e::work_dir("texts_second", &SETTINGS_TEXT),
                             sim::default_machine());
     std::string error;
     ASSERT_TRUE(second.start(&error)) << error;
@@ -451,7 +457,8 @@ TEST(Texts, JapaneseOnCodePage932AndEnglishElsewhere)
 
     // A system that refuses the port instructions, whatever version it
     // reports: a message and the program's own exit code, no crash.
-    harness::Session refused(e2e::SORVENKA_EXE, e2e::work_dir("texts_ports_refused", SETTINGS),
+    harness::Session refused(e2e::SORVENKA_EXE,
+                             e2e::work_dir("texts_ports_refused", &SETTINGS_TEXT),
                              sim::default_machine());
     refused.set_port_emulation(false);
     ASSERT_TRUE(refused.start(&error)) << error;
@@ -460,29 +467,6 @@ TEST(Texts, JapaneseOnCodePage932AndEnglishElsewhere)
     ASSERT_TRUE(refused.wait_exit(e2e::TIMEOUT_MS, &code));
     EXPECT_EQ(code, static_cast<DWORD>(-997));
     EXPECT_TRUE(refused.trace().empty());
-}
-
-// ---- the Windows Wine claims to be -------------------------------------------
-
-TEST(Windows, ProgramSeesTheConfiguredVersion)
-{
-    // E2E_WINDOWS names the version the run's program copy is set up for.
-    const char *configured = std::getenv("E2E_WINDOWS");
-    const std::string windows = configured ? configured : "";
-    Program p = launch("windows_version");
-    ASSERT_NE(p.window, nullptr);
-    harness::Session::OsVersion v{};
-    ASSERT_TRUE(p.session->os_version(&v));
-    if (windows == "win98") {
-        EXPECT_EQ(v.platform, unsigned(VER_PLATFORM_WIN32_WINDOWS));
-        EXPECT_EQ(v.major * 100 + v.minor, 410u);
-    } else if (windows == "win95") {
-        EXPECT_EQ(v.platform, unsigned(VER_PLATFORM_WIN32_WINDOWS));
-        EXPECT_EQ(v.major * 100 + v.minor, 400u);
-    } else {
-        EXPECT_EQ(v.platform, unsigned(VER_PLATFORM_WIN32_NT));
-    }
-    ASSERT_NO_FATAL_FAILURE(exit_and_expect_restore(p, sim::default_machine()));
 }
 
 } // namespace

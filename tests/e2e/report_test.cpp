@@ -1,4 +1,4 @@
-// The tables run.sh and tools/desktop.sh show: what the harness reads out of
+// The tables run.sh and testkit/desktop.sh show: what the harness reads out of
 // a port trace, and the text people see, byte for byte.
 #include <gtest/gtest.h>
 

@@ -11,13 +11,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 RETRY = os.path.join(HERE, "wine_retry.py")
 INFRA = 75
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from checks import check, failures  # noqa: E402
 
 
 def main():

@@ -15,14 +15,8 @@ FILES = {"SORVENKA.EXE": "sorvenka.exe", "KVTLPEEK.EXE": "kvtlpeek.exe",
          "KVTL.CFG": "kvtl.cfg", "README.TXT": "readme.txt"}
 TEXT = {"KVTL.CFG", "README.TXT"}
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-    return ok
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from checks import check, failures  # noqa: E402
 
 
 def main():

@@ -16,14 +16,8 @@ import subprocess
 import sys
 import zipfile
 
-failures = []
-
-
-def check(ok, what):
-    if not ok:
-        failures.append(what)
-        print("FAIL:", what)
-    return ok
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from checks import check, failures  # noqa: E402
 
 
 def crlf_only(data):

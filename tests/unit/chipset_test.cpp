@@ -1,5 +1,5 @@
 // The virtual chipset must behave like a Mechanism #1 host bridge, or every
-// trace the tests compare would prove nothing.
+// trace the tests compare would mean nothing.
 #include <gtest/gtest.h>
 
 #include <array>

@@ -12,7 +12,7 @@ Without --expect the check passes when it finds nothing. With --expect it
 passes only when it finds something and every TEXT occurs in some finding
 (and, with --expect-count N, when it finds exactly N things):
 that is how a program known not to be a 9x program (or a fixture full of
-forbidden instructions) proves the check can fail.
+forbidden instructions) shows that the check can fail.
 """
 import argparse
 import os

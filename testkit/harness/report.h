@@ -1,6 +1,6 @@
 // What a run did, for people: the settings lines the program applied and,
 // once it has ended, whether every byte it wrote is back. run.sh and
-// tools/desktop.sh show these tables as they are.
+// testkit/desktop.sh show these tables as they are.
 #pragma once
 
 #include <cstdint>

@@ -32,24 +32,23 @@ std::string text_of(HWND hwnd)
     return text;
 }
 
-struct Search {
-    DWORD pid;
-    const std::string *cls, *title;
-    std::vector<HWND> found;
-};
-
 BOOL CALLBACK MatchProc(HWND hwnd, LPARAM param)
 {
-    auto *s = reinterpret_cast<Search *>(param);
+    auto *s = reinterpret_cast<std::pair<const WindowFilter *, std::vector<HWND>> *>(param);
+    const WindowFilter &f = *s->first;
     DWORD pid = 0;
     GetWindowThreadProcessId(hwnd, &pid);
-    if (pid != s->pid)
+    if ((f.pid && pid != f.pid) || (!f.cls.empty() && class_of(hwnd) != f.cls) ||
+        (f.owner && GetWindow(hwnd, GW_OWNER) != f.owner) ||
+        (f.visible_only && !IsWindowVisible(hwnd)))
         return TRUE;
-    if (!s->cls->empty() && class_of(hwnd) != *s->cls)
-        return TRUE;
-    if (!s->title->empty() && text_of(hwnd) != *s->title)
-        return TRUE;
-    s->found.push_back(hwnd);
+    if (!f.title.empty() || !f.title_part.empty()) {
+        const std::string text = text_of(hwnd);
+        if ((!f.title.empty() && text != f.title) ||
+            (!f.title_part.empty() && text.find(f.title_part) == std::string::npos))
+            return TRUE;
+    }
+    s->second.push_back(hwnd);
     return TRUE;
 }
 
@@ -77,11 +76,20 @@ WindowInfo window_info(HWND hwnd)
     return w;
 }
 
+std::vector<HWND> find_windows(const WindowFilter &filter)
+{
+    std::pair<const WindowFilter *, std::vector<HWND>> search{&filter, {}};
+    EnumWindows(MatchProc, reinterpret_cast<LPARAM>(&search));
+    return search.second;
+}
+
 std::vector<HWND> top_windows(DWORD pid, const std::string &cls, const std::string &title)
 {
-    Search s{pid, &cls, &title, {}};
-    EnumWindows(MatchProc, reinterpret_cast<LPARAM>(&s));
-    return s.found;
+    WindowFilter f;
+    f.pid = pid;
+    f.cls = cls;
+    f.title = title;
+    return find_windows(f);
 }
 
 HWND wait_window(DWORD pid, const std::string &cls, const std::string &title, DWORD timeout_ms)

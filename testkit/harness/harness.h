@@ -148,18 +148,36 @@ public:
     std::string read_string(std::uint32_t address) const;
 
 private:
+    // The debugger (debugger.cpp).
     static DWORD WINAPI LoopProc(LPVOID self);
     void loop();
     DWORD on_exception(const DEBUG_EVENT &ev);
-    bool emulate(HANDLE thread);
-    bool hand_on_port_fault(HANDLE thread);
     std::uint32_t peb_address() const;
     HANDLE thread_handle(DWORD tid) const;
+    std::string program_, workdir_, arguments_, out_file_, err_file_;
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    HANDLE loop_thread_ = nullptr;
+    HANDLE started_ = nullptr; // set once CreateProcessA has returned
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    bool start_ok_ = false;
+    std::string start_error_;
+    volatile LONG exited_ = 0;
+    DWORD exit_code_ = 0;
+    std::uint32_t image_base_ = 0;
+    std::vector<std::pair<DWORD, HANDLE>> threads_; // debug loop only
+    std::vector<Exception> unhandled_;
+    volatile LONG loader_seen_ = 0; // the loader's breakpoint: entry comes next
+
+    // Port emulation (port_emulation.cpp).
+    bool emulate(HANDLE thread);
+    bool hand_on_port_fault(HANDLE thread);
+    bool emulate_ports_ = true;
+    sim::Chipset machine_;
+
+    // The import watch (import_watch.cpp).
     void redirect_imports();
     bool on_watched_call(DWORD tid, std::uint32_t address);
-    bool marker_hit(const DEBUG_EVENT &ev);
-    void note_fault(const std::string &why);
-
     struct Watch {
         std::string function;
         int arg_count;
@@ -173,26 +191,19 @@ private:
     bool redirected_ = false;
     std::string watch_error_;
 
-    std::string program_, workdir_, arguments_, out_file_, err_file_;
-    bool emulate_ports_ = true;
-    sim::Chipset machine_;
-    mutable SRWLOCK lock_ = SRWLOCK_INIT;
-    HANDLE loop_thread_ = nullptr;
-    HANDLE started_ = nullptr; // set once CreateProcessA has returned
-    HANDLE process_ = nullptr;
-    DWORD pid_ = 0;
-    bool start_ok_ = false;
-    std::string start_error_;
-    volatile LONG exited_ = 0;
-    DWORD exit_code_ = 0;
-    std::uint32_t image_base_ = 0;
-    std::vector<std::pair<DWORD, HANDLE>> threads_;
-    std::vector<Exception> unhandled_;
-    std::string fault_;              // Wine's own failure, under lock_
-    volatile LONG loader_seen_ = 0;  // the loader's breakpoint: entry comes next
+    // The barrier (barrier.cpp).
+    bool marker_hit(DWORD tid, std::uint32_t address);
     volatile LONG marker_proc_ = 0;  // its address: int3; ret 16
     LONG markers_posted_ = 0;        // test thread only
     volatile LONG markers_seen_ = 0; // debug loop
+
+    // Wine's own failures (wine_faults.cpp).
+    void note_fault(const std::string &why);
+    void judge_failed_start(DWORD create_error);
+    void judge_exit(DWORD exit_code);
+    void judge_exception(DWORD code, std::uint32_t address);
+    void judge_at_end();
+    std::string fault_; // under lock_
 };
 
 // ---- windows of the debuggee -------------------------------------------
@@ -208,6 +219,18 @@ struct WindowInfo {
 };
 
 WindowInfo window_info(HWND hwnd);
+
+// Which top-level windows a search takes; an empty field matches any.
+struct WindowFilter {
+    DWORD pid = 0;          // of this process
+    std::string cls;        // of this class
+    std::string title;      // with this title
+    std::string title_part; // with a title that holds this
+    HWND owner = nullptr;   // owned by this window
+    bool visible_only = false;
+};
+// The one window search: in Z order, the topmost first.
+std::vector<HWND> find_windows(const WindowFilter &filter);
 // Top-level windows of process `pid` (hidden ones too); `cls` or `title`
 // empty matches any.
 std::vector<HWND> top_windows(DWORD pid, const std::string &cls, const std::string &title);

@@ -1,7 +1,7 @@
 // locate.exe: where a window shows on the Wine desktop, asked of Wine's
 // windows rather than read off the screen.
 //
-//   locate.exe [--timeout MS] [--gone] tray | menu | TITLE
+//   locate.exe [--timeout MS] [--gone] tray | menu | tip | TITLE
 //
 //   tray   the first icon of the notification area (explorer's taskbar)
 //   menu   a visible popup menu
@@ -12,54 +12,31 @@
 // desktop are those of its X window too, once the window shows (status 0);
 // status 1 when it does not within MS (default 10000). With --gone it
 // waits instead until no such window is visible.
-#include <windows.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "harness.h"
+
 namespace
 {
 
-struct Search {
-    std::string cls, title; // empty: any
-    HWND owner = nullptr;   // non-null: only windows it owns
-    bool hidden_too = false;
-    HWND found = nullptr;
-    int count = 0;
-};
+using harness::find_windows;
+using harness::WindowFilter;
 
-BOOL CALLBACK FindProc(HWND hwnd, LPARAM param)
+HWND first(const std::vector<HWND> &found)
 {
-    auto *s = reinterpret_cast<Search *>(param);
-    char text[256] = {};
-    if (!s->cls.empty() && (!GetClassNameA(hwnd, text, sizeof text) || s->cls != text))
-        return TRUE;
-    if (s->owner && GetWindow(hwnd, GW_OWNER) != s->owner)
-        return TRUE;
-    if (!s->hidden_too && !IsWindowVisible(hwnd))
-        return TRUE;
-    text[0] = '\0';
-    if (!s->title.empty() &&
-        (!GetWindowTextA(hwnd, text, sizeof text) || !std::strstr(text, s->title.c_str())))
-        return TRUE;
-    if (!s->found)
-        s->found = hwnd;
-    ++s->count;
-    return TRUE;
+    return found.empty() ? nullptr : found.front();
 }
 
-Search find(const std::string &cls, const std::string &title, HWND owner = nullptr,
-            bool hidden_too = false)
+WindowFilter shown(const std::string &cls, const std::string &title_part)
 {
-    Search s;
-    s.cls = cls;
-    s.title = title;
-    s.owner = owner;
-    s.hidden_too = hidden_too;
-    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&s));
-    return s;
+    WindowFilter f;
+    f.cls = cls;
+    f.title_part = title_part;
+    f.visible_only = true;
+    return f;
 }
 
 // Explorer's taskbar is the window "Shell_TrayWnd". Wine 8 draws the icons
@@ -75,7 +52,10 @@ bool tray_icon(RECT *r)
     HWND icon = FindWindowExA(tray, nullptr, "__wine_tray_icon", nullptr);
     if (icon)
         return IsWindowVisible(icon) && GetWindowRect(icon, r);
-    if (find("tooltips_class32", "", tray, true).count == 0)
+    WindowFilter tips;
+    tips.cls = "tooltips_class32";
+    tips.owner = tray;
+    if (find_windows(tips).empty())
         return false;
     RECT bar;
     GetClientRect(tray, &bar);
@@ -90,10 +70,12 @@ bool locate(const std::string &what, RECT *r)
 {
     if (what == "tray")
         return tray_icon(r);
-    HWND w = what == "menu" ? find("#32768", "").found
-             : what == "tip"
-                 ? find("tooltips_class32", "", FindWindowA("Shell_TrayWnd", nullptr)).found
-                 : find("", what).found;
+    WindowFilter f = what == "menu"  ? shown("#32768", "")
+                     : what == "tip" ? shown("tooltips_class32", "")
+                                     : shown("", what);
+    if (what == "tip")
+        f.owner = FindWindowA("Shell_TrayWnd", nullptr);
+    HWND w = first(find_windows(f));
     return w && GetWindowRect(w, r);
 }
 
@@ -113,7 +95,7 @@ int main(int argc, char **argv)
             what = argv[i];
     }
     if (what.empty()) {
-        std::fprintf(stderr, "usage: locate.exe [--timeout MS] [--gone] tray|menu|TITLE\n");
+        std::fprintf(stderr, "usage: locate.exe [--timeout MS] [--gone] tray|menu|tip|TITLE\n");
         return 2;
     }
     DWORD start = GetTickCount();

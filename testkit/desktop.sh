@@ -4,7 +4,7 @@
 # chipset), and real mouse and key input through xdotool. Where the tray
 # icon, the menu and the boxes are, Wine's windows tell (locate.exe).
 #
-#   tools/desktop.sh [--display private|:N] [--build DIR] COMMAND [ARGS]
+#   testkit/desktop.sh [--display private|:N] [--build DIR] COMMAND [ARGS]
 #
 #   screenshot-menu OUT.png   start, open the tray menu by clicking the icon,
 #                             save the screen around menu and icon, print
@@ -35,7 +35,7 @@ xvfb="" explorer="" desktop=""
 log() { echo "desktop: $*" >&2; }
 in_prefix() { SORVENKA_WINEPREFIX=$prefix "$root/tools/wine-env.sh" "$@"; }
 # locate [--timeout MS] [--gone] tray|menu|TITLE: "X Y W H" on the desktop.
-locate() { in_prefix wine "$build/tools/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
+locate() { in_prefix wine "$build/testkit/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
 click() { xdotool mousemove --window "$desktop" --sync "$1" "$2" click 1; }
 
 # wait_for WHAT CMD...: runs CMD every 0.2 s until it succeeds.
@@ -80,7 +80,7 @@ found_desktop() { desktop=$(xdotool search --limit 1 --name '^sorvenka - Wine de
 launch() {
     workdir work
     printf '@echo off\r\n"Z:%s" --cwd "%s" --timeout %d --report "%s" --drive "%s" "%s" > "Z:%s" 2>&1\r\n' \
-        "${build//\//\\}\\tools\\harness\\harness.exe" "$tmp/work" $((timeout * 4000)) "$tmp/report.txt" \
+        "${build//\//\\}\\testkit\\harness\\harness.exe" "$tmp/work" $((timeout * 4000)) "$tmp/report.txt" \
         "${1:-window;exit}" \
         "$build/shell/sorvenka.exe" "${tmp//\//\\}\\harness.out" >"$tmp/run.bat"
     printf 'if errorlevel 1 (echo.> "Z:%s\\fail") else (echo.> "Z:%s\\pass")\r\n' \
@@ -190,7 +190,7 @@ cmd_screenshots() {
     # A second copy on the same desktop: it warns and ends without touching
     # a port (an empty trace).
     workdir second
-    in_prefix wine "$build/tools/harness/harness.exe" --cwd "$tmp/second" --drive exit \
+    in_prefix wine "$build/testkit/harness/harness.exe" --cwd "$tmp/second" --drive exit \
         --timeout $((timeout * 1000)) --trace-out "$tmp/second.trace" "$build/shell/sorvenka.exe" \
         </dev/null >"$tmp/second.out" 2>&1 &
     local pid=$!
@@ -221,9 +221,9 @@ done
 cmd=${1:-}
 case "$cmd" in
 screenshot-menu | screenshot-about | screenshots | test) shift ;;
-*) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//' >&2 && exit 2 ;;
+*) awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2 ;;
 esac
-for f in tools/harness/harness.exe tools/harness/locate.exe shell/sorvenka.exe; do
+for f in testkit/harness/harness.exe testkit/harness/locate.exe shell/sorvenka.exe; do
     [ -f "$build/$f" ] || { log "no $build/$f" && exit 2; }
 done
 [ -f "$prefix/.sorvenka-desktop" ] || { log "no desktop prefix at $prefix: run scripts/setup.sh" && exit 2; }

@@ -1,0 +1,109 @@
+// Port instructions on the virtual chipset. IN/OUT at user level raise #GP;
+// the debug loop hands the faulting thread here, which decodes the
+// instruction at Eip, carries it out on the chipset (every operation lands
+// in its trace) and moves Eip past it.
+#include "harness.h"
+
+#include "internal.h"
+#include "port_insn.h"
+
+namespace harness
+{
+
+using detail::ExclusiveLock;
+using detail::SharedLock;
+
+bool Session::emulate(HANDLE thread)
+{
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (!GetThreadContext(thread, &ctx))
+        return false;
+    std::uint8_t code[16];
+    SIZE_T got = 0;
+    // The instruction may end just before an unmapped page.
+    for (SIZE_T want = sizeof code; want > 0 && got == 0; want /= 2)
+        if (!ReadProcessMemory(process_, detail::pointer(ctx.Eip), code, want, &got))
+            got = 0;
+    auto insn = decode_port_insn(code, got);
+    if (!insn)
+        return false;
+    std::uint16_t port = insn->imm ? insn->port : static_cast<std::uint16_t>(ctx.Edx & 0xFFFF);
+    {
+        ExclusiveLock l(&lock_);
+        if (insn->in)
+            ctx.Eax = merge_in(ctx.Eax, insn->width, machine_.io_read(port, insn->width));
+        else
+            machine_.io_write(port, insn->width, ctx.Eax);
+    }
+    ctx.Eip += insn->length;
+    return SetThreadContext(thread, &ctx) != FALSE;
+}
+
+// Without a debugger the system calls the program's top-level exception
+// filter; with one it leaves the fault to the debugger. So the flag goes,
+// for a refused port instruction only.
+bool Session::hand_on_port_fault(HANDLE thread)
+{
+    CONTEXT ctx{};
+    ctx.ContextFlags = CONTEXT_CONTROL;
+    std::uint8_t code[16];
+    SIZE_T got = 0;
+    if (!GetThreadContext(thread, &ctx))
+        return false;
+    for (SIZE_T want = sizeof code; want > 0 && got == 0; want /= 2)
+        if (!ReadProcessMemory(process_, detail::pointer(ctx.Eip), code, want, &got))
+            got = 0;
+    if (!decode_port_insn(code, got))
+        return true; // not a port instruction: the program's fault as ever
+    const std::uint32_t peb = peb_address();
+    const BYTE none = 0; // BeingDebugged, the process block's third byte
+    SIZE_T written = 0;
+    return peb && WriteProcessMemory(process_, detail::pointer(peb + 2), &none, 1, &written) &&
+           written == 1;
+}
+
+std::vector<sim::PortOp> Session::trace() const
+{
+    SharedLock l(&lock_);
+    return machine_.trace();
+}
+
+std::vector<std::string> Session::trace_lines() const
+{
+    std::vector<std::string> lines;
+    for (const auto &op : trace())
+        lines.push_back(sim::format(op));
+    return lines;
+}
+
+std::size_t Session::trace_size() const
+{
+    SharedLock l(&lock_);
+    return machine_.trace().size();
+}
+
+bool Session::wait_trace(std::size_t n, DWORD timeout_ms) const
+{
+    return wait_until([&] { return trace_size() >= n; }, timeout_ms);
+}
+
+std::uint8_t Session::peek(sim::Bdf at, unsigned reg) const
+{
+    SharedLock l(&lock_);
+    return machine_.peek(at, reg);
+}
+
+void Session::poke(sim::Bdf at, unsigned reg, std::uint8_t value)
+{
+    ExclusiveLock l(&lock_);
+    machine_.poke(at, reg, value);
+}
+
+sim::Chipset Session::machine() const
+{
+    SharedLock l(&lock_);
+    return machine_;
+}
+
+} // namespace harness
