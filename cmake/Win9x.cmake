@@ -11,6 +11,20 @@ set(WIN9X_COMPILE_OPTIONS
   -fno-stack-protector -fno-threadsafe-statics -ffunction-sections
   -fno-ident -mno-stack-arg-probe -fno-tree-loop-distribute-patterns -flto)
 
+# win9x_objects(TARGET SOURCES...): the objects of a program, with the
+# engine compiled in again with the program's own flags, for the Windows 95
+# headers (NOTIFYICONDATAA and friends in their first form).
+function(win9x_objects target)
+  add_library(${target} OBJECT ${ARGN}
+    ${PROJECT_SOURCE_DIR}/engine/pci_config.cpp
+    ${PROJECT_SOURCE_DIR}/engine/settings.cpp
+    ${PROJECT_SOURCE_DIR}/engine/file_io_win32.cpp)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/engine)
+  target_compile_definitions(${target} PRIVATE
+    WINVER=0x0400 _WIN32_WINNT=0x0400 WIN32_LEAN_AND_MEAN)
+  target_compile_options(${target} PRIVATE ${WIN9X_COMPILE_OPTIONS})
+endfunction()
+
 # win9x_link(TARGET ENTRY SUBSYSTEM): links TARGET with its own entry point
 # for the "windows" or "console" subsystem 4.0. The CPU flags come again,
 # as link-time optimisation generates the code here.
