@@ -25,6 +25,7 @@ const char *program(const char *variable, const char *built)
 const char *const SORVENKA_EXE = program("E2E_SORVENKA_EXE", E2E_SORVENKA_EXE);
 const char *const SORVENKA_NOICON_EXE = program("E2E_SORVENKA_NOICON_EXE", E2E_SORVENKA_NOICON_EXE);
 const char *const SORVENKA_NOMENU_EXE = program("E2E_SORVENKA_NOMENU_EXE", E2E_SORVENKA_NOMENU_EXE);
+const char *const SORVENKA_NT_EXE = E2E_SORVENKA_EXE;
 
 const char *const SETTINGS = "41,5A,7,1\n60,80,7\n";
 const sim::Bdf IDE{0, 7, 1}, ISA{0, 7, 0};

@@ -26,6 +26,9 @@ extern const char *const PORT_PROBE_EXE;
 extern const char *const SORVENKA_EXE;
 extern const char *const SORVENKA_NOICON_EXE;
 extern const char *const SORVENKA_NOMENU_EXE;
+// sorvenka.exe as built, whatever the run names: Wine reports its own
+// NT-family version to it.
+extern const char *const SORVENKA_NT_EXE;
 
 // The settings file most program tests start with, and the port operations
 // that apply it on `m` and put it back (the last line first).

@@ -20,15 +20,22 @@ using e2e::Program;
 
 struct Language {
     std::vector<std::string> menu; // as the program sets it; none: the resource's
-    std::string about_caption, warning;
+    std::string about_caption, warning, ports_refused;
 };
 
-// "「Sov」Version" and "既に起動しています." in code page 932.
+// "「Sov」Version", "既に起動しています." and "Windows 95, 98, Me または
+// PCI のポートを開くドライバが必要です." in code page 932.
 const Language JAPANESE{
     {},
     "\x81\x75Sov\x81\x76Version",
-    "\x8A\xF9\x82\xC9\x8B\x4E\x93\xAE\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7."};
-const Language ENGLISH{{"Version", "Exit"}, "[Sov]Version", "Already running."};
+    "\x8A\xF9\x82\xC9\x8B\x4E\x93\xAE\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7.",
+    "Windows 95, 98, Me \x82\xDC\x82\xBD\x82\xCD PCI \x82\xCC\x83|\x81[\x83g\x82\xF0\x8AJ\x82\xAD"
+    "\x83h\x83\x89\x83\x43\x83o\x82\xAA\x95K\x97v\x82\xC5\x82\xB7."};
+const Language ENGLISH{
+    {"Version", "Exit"},
+    "[Sov]Version",
+    "Already running.",
+    "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the PCI ports."};
 
 const Language &language()
 {
@@ -159,6 +166,28 @@ TEST(Instance, MenuAndAboutBoxSpeakTheCodePagesLanguage)
     EXPECT_TRUE(harness::wait_no_window(pid, "#32770", l.about_caption, e2e::TIMEOUT_MS));
     EXPECT_EQ(p.session().trace_size(), ops);
     ASSERT_NO_FATAL_FAILURE(p.exit_and_expect_restore());
+}
+
+// A system that refuses the port instructions (an NT-family Windows
+// without a port driver): a message and the program's own exit code, no
+// crash, no port. Only the copy Wine reports NT to: told it runs Windows
+// 9x, Wine carries out a refused port instruction itself, as 9x would have
+// let it through.
+TEST(Instance, RefusedPortsEndWithAMessageAndTouchNothing)
+{
+    const Language &l = language();
+    e2e::Options o;
+    o.exe = e2e::SORVENKA_NT_EXE;
+    o.window = false;
+    o.watch = false;
+    o.prepare = [](harness::Session &s) { s.set_port_emulation(false); };
+    Program p("ports_refused", o);
+    ASSERT_TRUE(p.started());
+    EXPECT_TRUE(e2e::box_says(p.session().pid(), "Sorvenka", l.ports_refused));
+    DWORD code = 0;
+    ASSERT_TRUE(p.session().wait_exit(e2e::TIMEOUT_MS, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(-997));
+    EXPECT_TRUE(p.session().trace().empty());
 }
 
 TEST(Windows, ProgramSeesTheConfiguredVersion)

@@ -185,6 +185,55 @@ TEST(Shutdown, SixtyFourLinesAreAppliedAndPutBack)
     EXPECT_TRACE(p.session().trace(), applied + restore);
 }
 
+struct PowerEvent {
+    const char *name;
+    WPARAM event;
+    bool writes_settings; // after the BIOS has put its own bytes back
+};
+
+// A resume finds the BIOS's bytes: the settings go in again, and Exit still
+// puts back the bytes from before the start, once.
+TEST(Shutdown, ResumeWritesTheSettingsAgainAndExitStillPutsTheOriginalsBack)
+{
+    // In the order a suspend brings them, with a resume of each kind.
+    const PowerEvent events[] = {
+        {"query_suspend", PBT_APMQUERYSUSPEND, false},
+        {"suspend", PBT_APMSUSPEND, false},
+        {"resume_suspend", PBT_APMRESUMESUSPEND, true},
+        {"resume_critical", PBT_APMRESUMECRITICAL, true},
+        {"resume_automatic", PBT_APMRESUMEAUTOMATIC, true},
+        {"power_status_change", PBT_APMPOWERSTATUSCHANGE, false},
+    };
+    // The settings' lines, written again in file order with no read before.
+    const Trace again = restored(0x80003941, 0xCFD, 0x5A) + restored(0x80003860, 0xCFC, 0x80);
+    Program p("power");
+    ASSERT_NE(p.window, nullptr);
+    const sim::Chipset &machine = p.machine();
+    Trace expected = applied_settings(machine);
+    for (const auto &e : events) {
+        SCOPED_TRACE(e.name);
+        p.session().poke(IDE, 0x41, machine.peek(IDE, 0x41));
+        p.session().poke(ISA, 0x60, machine.peek(ISA, 0x60));
+        LRESULT answer = 0;
+        ASSERT_TRUE(
+            harness::send(p.window, WM_POWERBROADCAST, e.event, 0, &answer, e2e::TIMEOUT_MS));
+        EXPECT_EQ(answer, TRUE); // a suspend is never refused
+        if (e.writes_settings)
+            expected = expected + again;
+        EXPECT_TRACE(p.session().trace(), expected);
+        EXPECT_EQ(p.session().peek(IDE, 0x41),
+                  e.writes_settings ? 0x5A : machine.peek(IDE, 0x41));
+        EXPECT_EQ(p.session().peek(ISA, 0x60),
+                  e.writes_settings ? 0x80 : machine.peek(ISA, 0x60));
+    }
+    // A resume queued behind Exit finds the bytes back for good and leaves
+    // them.
+    harness::post_command(p.window, IDM_EXIT);
+    PostMessageA(p.window, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    const Trace all = expected + restored_settings(machine);
+    ASSERT_NO_FATAL_FAILURE(p.expect_ended_restored(0, &all));
+}
+
 // Not run by default: ten seconds of idling for one figure.
 TEST(Shutdown, DISABLED_IdleProgramUsesLittleCpuTime)
 {

@@ -176,9 +176,20 @@ TEST(Tray, NotificationsOtherThanAPressAndUnknownCommandsDoNothing)
     ASSERT_NO_FATAL_FAILURE(p.exit_and_expect_restore());
 }
 
+// Stand-ins for the icons, as LoadImageA's results in call order: the
+// program only hands them on, to the class and to the (answered) taskbar.
+const std::vector<std::uint32_t> FAKE_ICONS = {0x5A10, 0x5A20};
+
+void fake_icons(harness::Session &s)
+{
+    s.watch("LoadImageA", 6);
+    s.fake_results("LoadImageA", FAKE_ICONS);
+}
+
 // The record Shell_NotifyIconA was handed, every field: NOTIFYICONDATAA in
 // its first, 88-byte form. The shell copies what it needs at NIM_ADD, so a
-// wrong size, flag or callback would show on a real desktop only.
+// wrong size, flag or callback would show on a real desktop only. The icon
+// is the one loaded at 16x16, which the taskbar shows unscaled.
 void expect_tray_record(const Program &p, std::uint32_t address)
 {
     struct Record {
@@ -192,11 +203,21 @@ void expect_tray_record(const Program &p, std::uint32_t address)
     EXPECT_EQ(rec.id, unsigned(ID_TRAYICON));
     EXPECT_EQ(rec.flags, unsigned(NIF_MESSAGE | NIF_ICON | NIF_TIP));
     EXPECT_EQ(rec.callback, static_cast<std::uint32_t>(WM_TRAYNOTIFY));
-    EXPECT_NE(rec.icon, 0u);
     EXPECT_EQ(std::string(rec.tip, strnlen(rec.tip, sizeof rec.tip)), "Sorvenka");
+    const auto loads = p.calls("LoadImageA");
+    ASSERT_EQ(loads.size(), FAKE_ICONS.size());
+    std::uint32_t small = 0;
+    for (std::size_t i = 0; i < loads.size(); ++i) {
+        EXPECT_CALLS(std::vector<harness::Call>{loads[i]},
+                     {{"LoadImageA", {ANY, IDI_APP, IMAGE_ICON}}});
+        if (loads[i].args[3] == 16 && loads[i].args[4] == 16)
+            small = FAKE_ICONS[i];
+    }
+    EXPECT_EQ(rec.icon, small) << "not the icon of the 16x16 load";
 }
 
-void taskbar_restarts_twice(Program &p)
+// Internet Explorer 4 and later: the new taskbar says so.
+void taskbar_broadcasts_twice(Program &p)
 {
     // Registered names give the same number in every process.
     const UINT taskbar_created = RegisterWindowMessageA("TaskbarCreated");
@@ -206,6 +227,38 @@ void taskbar_restarts_twice(Program &p)
         ASSERT_TRUE(harness::send(p.window, taskbar_created, 0, 0, &answer, e2e::TIMEOUT_MS));
         EXPECT_EQ(answer, 0);
     }
+}
+
+// A window of the taskbar's class, made by the test: what FindWindowA
+// finds after Explorer has restarted.
+struct TaskbarWindow {
+    HWND hwnd = nullptr;
+    TaskbarWindow()
+    {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "Shell_TrayWnd";
+        RegisterClassA(&wc);
+        hwnd = CreateWindowExA(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, "Shell_TrayWnd", "", WS_POPUP, 0,
+                               0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+    }
+    ~TaskbarWindow() { DestroyWindow(hwnd); }
+};
+
+// Windows 95's own shell tells nobody: a new taskbar window, then the old
+// one again once the new is gone.
+void taskbar_window_changes_twice(Program &p)
+{
+    const DWORD wait = 2 * TRAYCHECK_MS + e2e::TIMEOUT_MS;
+    {
+        TaskbarWindow taskbar;
+        ASSERT_NE(taskbar.hwnd, nullptr);
+        ASSERT_TRUE(p.wait_calls(2, "Shell_NotifyIconA", wait));
+    }
+    ASSERT_TRUE(p.wait_calls(3, "Shell_NotifyIconA", wait));
+    // The same taskbar on every later tick: nothing more.
+    Sleep(2 * TRAYCHECK_MS);
 }
 
 struct IconCase {
@@ -227,27 +280,33 @@ TEST(Tray, IconIsAskedForUntilTheTaskbarHasItAndAgainOnANewTaskbar)
          {FALSE, FALSE, FALSE, FALSE},
          nullptr,
          {NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_MODIFY, NIM_ADD, NIM_DELETE}},
-        {"taskbar_restarts", {}, taskbar_restarts_twice, {NIM_ADD, NIM_ADD, NIM_ADD, NIM_DELETE}},
+        {"taskbar_restarts", {}, taskbar_broadcasts_twice, {NIM_ADD, NIM_ADD, NIM_ADD, NIM_DELETE}},
+        {"taskbar_window_changes",
+         {},
+         taskbar_window_changes_twice,
+         {NIM_ADD, NIM_ADD, NIM_ADD, NIM_DELETE}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         e2e::Options o;
         o.tray_answers = c.answers;
+        o.prepare = fake_icons;
         Program p(std::string("icon_") + c.name, o);
         ASSERT_NE(p.window, nullptr);
         const std::size_t n = c.then ? 1 : c.requests.size() - 1;
-        ASSERT_TRUE(p.wait_calls(n, "", static_cast<DWORD>(n) * TRAYCHECK_MS + e2e::TIMEOUT_MS));
+        ASSERT_TRUE(p.wait_calls(n, "Shell_NotifyIconA",
+                                 static_cast<DWORD>(n) * TRAYCHECK_MS + e2e::TIMEOUT_MS));
         if (c.then)
             ASSERT_NO_FATAL_FAILURE(c.then(p));
         else // once the icon is there the timer is gone: nothing more comes
             Sleep(2 * TRAYCHECK_MS);
-        const std::uint32_t record = p.calls()[0].args[1];
+        const std::uint32_t record = p.calls("Shell_NotifyIconA")[0].args[1];
         ASSERT_NO_FATAL_FAILURE(expect_tray_record(p, record));
         ASSERT_NO_FATAL_FAILURE(p.exit_and_expect_restore());
         std::vector<Expected> expected;
         for (auto r : c.requests)
             expected.push_back({"Shell_NotifyIconA", {r, record}});
-        EXPECT_CALLS(p.calls(), expected);
+        EXPECT_CALLS(p.calls("Shell_NotifyIconA"), expected);
     }
 }
 
