@@ -3,21 +3,21 @@
 failed, never when the program or the test did.
 
     wine_retry.py --log FILE --infrastructure-exit N [--name NAME] [--setup]
-                  [--attempts 3] [--attempt-timeout S] -- COMMAND...
+                  [--attempts 6] [--attempt-timeout S] -- COMMAND...
     wine_retry.py --summary FILE
 
 A failure counts as Wine's when the command ends with the harness's own
 status N (it saw a process start fail, or a fault before the program's entry
 point) or leaves the file named by SORVENKA_WINE_FAILED_FILE (the same
-verdict, for when Wine's own exit path fails after it), when Wine itself died by a Unix signal (a Windows program's own
-faults end it through Wine's exception handling with a Windows status, so a
-signal is Wine or the qemu-user under it crashing), or when the test
-program never reached its own code: it creates
-the file named by SORVENKA_STARTED_FILE first thing, and a run that ends or
-hangs without it was lost in Wine's start. With --setup the command is
-Wine's own set-up (the server, the prefix), so any failure of it counts.
-Every retry is one line on standard error and in FILE, with the test's
-name; --summary prints them and "infrastructure retries: N"."""
+verdict, for when Wine's own exit path fails after it); when Wine itself
+died by a Unix signal (a Windows program's own faults end it through Wine's
+exception handling with a Windows status, so a signal is Wine or the
+qemu-user under it crashing); or when the test program never reached its
+own code: it creates the file named by SORVENKA_STARTED_FILE first thing,
+and a run that ends or hangs without it was lost in Wine's start. With
+--setup the command is Wine's own set-up (the server, the prefix), so any
+failure of it counts. Every retry is one line on standard error and in FILE,
+with the test's name; --summary prints them and "infrastructure retries: N"."""
 
 import argparse
 import os
