@@ -221,10 +221,8 @@ TEST(Shutdown, ResumeWritesTheSettingsAgainAndExitStillPutsTheOriginalsBack)
         if (e.writes_settings)
             expected = expected + again;
         EXPECT_TRACE(p.session().trace(), expected);
-        EXPECT_EQ(p.session().peek(IDE, 0x41),
-                  e.writes_settings ? 0x5A : machine.peek(IDE, 0x41));
-        EXPECT_EQ(p.session().peek(ISA, 0x60),
-                  e.writes_settings ? 0x80 : machine.peek(ISA, 0x60));
+        EXPECT_EQ(p.session().peek(IDE, 0x41), e.writes_settings ? 0x5A : machine.peek(IDE, 0x41));
+        EXPECT_EQ(p.session().peek(ISA, 0x60), e.writes_settings ? 0x80 : machine.peek(ISA, 0x60));
     }
     // A resume queued behind Exit finds the bytes back for good and leaves
     // them.
