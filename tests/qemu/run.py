@@ -19,8 +19,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "../support"))
 import image  # noqa: E402
 import vm  # noqa: E402
+from checks import preview_rows  # noqa: E402
 
 ROUTES = ["exit", "close", "endsession"]
 # A PCI-to-PCI bridge at 00:10.0 with a card behind it on bus 1; the
@@ -67,19 +69,6 @@ def parse_settings(text):
         bdf = f"{device >> 5:02x}:{device & 31:02x}.{function}"
         out.append((bdf, reg, value))
     return out
-
-
-def parse_preview(text):
-    """kvtlpeek FILE rows: (bdf, register, now, to be written); the register's
-    name follows last and may hold spaces."""
-    rows = []
-    for line in text.splitlines():
-        m = re.match(r"\s+\d+(?:-\d+)?\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})"
-                     r"\s+([0-9a-f]{2})\s+([0-9a-f]{2})(?:\s.*)?$", line)
-        if m:
-            rows.append((m.group(1), int(m.group(2), 16), int(m.group(3), 16),
-                         int(m.group(4), 16)))
-    return rows
 
 
 def byte(dump, bdf, reg):
@@ -139,7 +128,7 @@ class Judge:
 
     def case(self, case, settings_text, start, steps):
         settings = parse_settings(settings_text)
-        rows = parse_preview(self.read(f"{case}.preview.txt") or "")
+        rows = preview_rows(self.read(f"{case}.preview.txt") or "")
         problems = [steps.get(f"{case}.preview") != "0" and
                     f"kvtlpeek status {steps.get(f'{case}.preview')}"]
         if [(r[0], r[1], r[3]) for r in rows] != settings:

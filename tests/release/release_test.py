@@ -17,7 +17,7 @@ import sys
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
-from checks import check, failures  # noqa: E402
+from checks import check, failures, preview_rows  # noqa: E402
 
 
 def crlf_only(data):
@@ -114,7 +114,7 @@ def main():
         out = p.stdout.decode("ascii", "replace").replace("\r", "").splitlines()
         print("\n".join(out))
         check(p.returncode == 0 and "exit 0" in out, "kvtlpeek.exe kvtl.cfg ended with 0")
-        rows = [l for l in out if re.fullmatch(r"\s*\d+\s+00:07\.1\s+4[8a]\s+\S\S\s+\S\S(\s+\S+)?", l)]
+        rows = [r for r in preview_rows("\n".join(out)) if r[:2] in (("00:07.1", 0x48), ("00:07.1", 0x4A))]
         check(len(rows) == 2, "a row for each of the two lines of kvtl.cfg: %s" % rows)
         writes = [l for l in out if l.startswith("out") and not l.startswith("out32 0cf8 ")]
         check(writes == [], "no port write but addresses to 0xCF8: %s" % writes[:5])
