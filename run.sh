@@ -8,10 +8,11 @@
 # SETTINGS_FILE defaults to examples/piix4-udma33.cfg; it is copied as
 # kvtl.cfg into a fresh working folder. --machine takes the output of
 # `lspci -xxx` (or -xxxx) of a real PC instead of the built-in 440BX board.
-# On Debian 12 as root, scripts/setup.sh installs what is missing and makes
-# the Wine prefixes; build/win32 is built when needed; later runs take
-# seconds. Exit status 0 when every register is back and the program exited
-# with 0. The tables come from the harness (testkit/harness/report.cpp).
+# On Debian 12 as root, scripts/setup.sh installs what is missing (what
+# run.sh needs, not the tests' packages) and makes the Wine prefixes;
+# build/win32 is built when needed; later runs take seconds. Exit status 0
+# when every register is back and the program exited with 0. The tables
+# come from the harness (testkit/harness/report.cpp).
 #
 # Environment: SORVENKA_WINEPREFIX (Wine prefix, default build/wineprefix),
 # SORVENKA_BUILD_DIR (default build/win32); testkit/desktop.sh has its own
@@ -60,7 +61,13 @@ scripts/setup.sh || die "the set-up failed (scripts/setup.sh)"
 exe=$build_dir/shell/sorvenka.exe
 [ -f "$exe" ] || echo "Building sorvenka.exe and the harness (the first time takes a few minutes)..."
 t0=$SECONDS
-configure() { cmake --preset win32 -B "$build_dir" >>"$log" 2>&1; }
+# A tree of its own is made without the tests and the release, which need
+# packages that only test.sh installs; a tree test.sh made keeps them.
+configure() {
+    local only_run=()
+    [ -f "$build_dir/CMakeCache.txt" ] || only_run=(-DSORVENKA_TESTS=OFF)
+    cmake --preset win32 -B "$build_dir" "${only_run[@]}" >>"$log" 2>&1
+}
 build() { cmake --build "$build_dir" -j2 --target sorvenka harness_cli locate >>"$log" 2>&1; }
 # A build tree whose configure was cut short knows no targets: configure it
 # again once before giving up.

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 # Packages, locale, qemu-user and the Wine prefixes; the desktop test has a
 # prefix of its own, so that it never waits for another desktop's.
-scripts/setup.sh --desktop-prefix build/win32/desktop-prefix
+scripts/setup.sh --tests --desktop-prefix build/win32/desktop-prefix
 
 step() { echo; echo "== $*"; }
 
@@ -35,7 +35,7 @@ grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|Done [0-9]+ r
 
 step "win32: sorvenka.exe, tools, checks, end to end under Wine"
 source tools/wine-env.sh
-cmake --preset win32 >/dev/null
+cmake --preset win32 -DSORVENKA_TESTS=ON >/dev/null
 cmake --build --preset win32
 # Wine runs the 32-bit programs through qemu-user on some hosts, which now
 # and then fails a process start or stalls one. The test wiring

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Readies a Debian 12 machine for the build, the tests and run.sh, and says
-# each thing it changes; what is already in place it leaves alone, so a
-# second run changes and prints nothing. Needs root (or sudo) only for
-# what is missing.
+# Readies a Debian 12 machine for run.sh, or with --tests for the whole
+# suite too, and says each thing it changes; what is already in place it
+# leaves alone, so a second run changes and prints nothing. Needs root (or
+# sudo) only for what is missing.
 #
-#   scripts/setup.sh [--desktop-prefix DIR]
+#   scripts/setup.sh [--tests] [--desktop-prefix DIR]
 #
-# 1. the i386 architecture and the packages of scripts/deps.sh;
+# 1. the i386 architecture and the packages of scripts/deps.sh: the set of
+#    run.sh, and with --tests the set of test.sh on top; scripts/packages.py
+#    installs them and copes with a mirror in the middle of a sync;
 # 2. the locale ja_JP.UTF-8 (the program's texts are in code page 932);
 # 3. where the kernel runs no i386 programs: qemu-i386 through binfmt_misc
 #    and vm.mmap_min_addr of at least 64 KiB (below);
@@ -26,11 +28,15 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 desktop_prefix=${SORVENKA_DESKTOP_PREFIX:-$root/build/desktop-prefix}
-if [ "${1:-}" = --desktop-prefix ] && [ -n "${2:-}" ]; then
-    desktop_prefix=$(realpath -m "$2")
-elif [ $# != 0 ]; then
-    awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2
-fi
+usage() { awk 'NR > 1 { if (!/^#/) exit; sub(/^# ?/, ""); print }' "$0" >&2 && exit 2; }
+tests=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --tests) tests=yes && shift ;;
+    --desktop-prefix) [ $# -ge 2 ] || usage; desktop_prefix=$(realpath -m "$2") && shift 2 ;;
+    *) usage ;;
+    esac
+done
 # shellcheck source=scripts/deps.sh
 source "$root/scripts/deps.sh"
 # shellcheck source=tools/wine-env.sh
@@ -45,17 +51,18 @@ if ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then
     say "adding the i386 architecture"
     as_root dpkg --add-architecture i386
 fi
-missing=()
-for p in "${SORVENKA_PACKAGES[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null ||
-        missing+=("$p")
-done
-if [ ${#missing[@]} != 0 ]; then
-    say "installing ${missing[*]}"
-    as_root apt-get update -qq || fail "apt-get update failed"
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null || fail "could not install ${missing[*]}"
+packages=("${SORVENKA_PACKAGES_RUN[@]}")
+[ -z "$tests" ] || packages+=("${SORVENKA_PACKAGES_TEST[@]}")
+# The package step is Python, which a minimal Debian lacks: that one comes
+# first, for the host's own architecture, whatever the state of the mirror.
+if ! command -v python3 >/dev/null; then
+    say "installing python3, which the package step runs on"
+    as_root apt-get update -qq >/dev/null 2>&1 ||
+        say "apt-get update reported errors; trying the install anyway"
+    out=$(as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+        --no-install-recommends python3 2>&1) || { echo "$out" | tail -n 5 >&2 && fail "could not install python3"; }
 fi
+as_root python3 "$root/scripts/packages.py" "${packages[@]}" || exit 1
 
 # ---- 2. locale --------------------------------------------------------------
 if ! locale -a 2>/dev/null | grep -ix 'ja_JP\.utf-\?8' >/dev/null; then
