@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace e2e
 {
@@ -248,11 +250,45 @@ class WineServices : public ::testing::Environment
     }
 };
 
+// How this program itself ended abnormally, for the test wiring: an
+// unhandled exception's code, or "abort". A run that ends without
+// GoogleTest's verdict and without this record did not fail in its own code
+// (wine_retry.py): Wine, or the qemu-user under it, died beneath it.
+std::string g_ending_file;
+LPTOP_LEVEL_EXCEPTION_FILTER g_previous_filter;
+
+void record_ending(const char *how)
+{
+    if (FILE *f = std::fopen(g_ending_file.c_str(), "wb")) {
+        std::fputs(how, f);
+        std::fclose(f);
+    }
+}
+
+LONG WINAPI UnhandledProc(EXCEPTION_POINTERS *e)
+{
+    char code[16];
+    std::snprintf(code, sizeof code, "%08lx", e->ExceptionRecord->ExceptionCode);
+    record_ending(code);
+    return g_previous_filter ? g_previous_filter(e) : EXCEPTION_CONTINUE_SEARCH;
+}
+
+void AbortProc(int)
+{
+    record_ending("abort");
+    _exit(3);
+}
+
 bool install()
 {
     if (const char *started = std::getenv("SORVENKA_STARTED_FILE")) {
         if (FILE *f = std::fopen(harness::windows_path(started).c_str(), "wb"))
             std::fclose(f);
+    }
+    if (const char *ending = std::getenv("SORVENKA_ENDING_FILE")) {
+        g_ending_file = harness::windows_path(ending);
+        g_previous_filter = SetUnhandledExceptionFilter(UnhandledProc);
+        std::signal(SIGABRT, AbortProc);
     }
     ::testing::UnitTest::GetInstance()->listeners().Append(new WineFaults);
     ::testing::AddGlobalTestEnvironment(new WineServices);

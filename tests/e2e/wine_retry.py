@@ -12,15 +12,26 @@ point) or leaves the file named by SORVENKA_WINE_FAILED_FILE (the same
 verdict, for when Wine's own exit path fails after it); when Wine itself
 died by a Unix signal (a Windows program's own faults end it through Wine's
 exception handling with a Windows status, so a signal is Wine or the
-qemu-user under it crashing); or when the test program never reached its
+qemu-user under it crashing); when the test program never reached its
 own code: it creates the file named by SORVENKA_STARTED_FILE first thing,
-and a run that ends or hangs without it was lost in Wine's start. With
---setup the command is Wine's own set-up (the server, the prefix), so any
-failure of it counts. Every retry is one line on standard error and in FILE,
-with the test's name; --summary prints them and "infrastructure retries: N"."""
+and a run that ends or hangs without it was lost in Wine's start; or when a
+GoogleTest program ends without GoogleTest's verdict line and without a
+record of its own abnormal end. The test program writes that record into
+the file named by SORVENKA_ENDING_FILE: the code of an unhandled exception,
+or "abort". A glibc abort inside Wine's Unix side (seen in CI as
+"realloc(): invalid pointer") becomes Wine's own exception 80000101
+(EXCEPTION_WINE_ASSERTION), which ends the test program with status 1, as a
+failed test would; its record is that code, or cut short when Wine's server
+call fails while it is written. Neither is the program's. With --setup the command is Wine's own set-up (the server, the
+prefix), so any failure of it counts. The command's standard output goes
+through a file, so that it can be read for the verdict without waiting on a
+pipe that a lingering Wine service holds open. Every retry is one line on
+standard error and in FILE, with the test's name; --summary prints them and
+"infrastructure retries: N"."""
 
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -59,28 +70,35 @@ def main():
 
     scratch = tempfile.mkdtemp(prefix="wine-retry-")
     try:
-        return run(args, command, name, os.path.join(scratch, "started"),
-                   os.path.join(scratch, "wine-failed"))
+        return run(args, command, name, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 
 
-def run(args, command, name, started, wine_failed):
-    env = dict(os.environ, SORVENKA_STARTED_FILE=started, SORVENKA_WINE_FAILED_FILE=wine_failed)
+def run(args, command, name, scratch):
+    started, wine_failed, ending, output = (os.path.join(scratch, f) for f in
+                                            ("started", "wine-failed", "ending", "stdout"))
+    env = dict(os.environ, SORVENKA_STARTED_FILE=started, SORVENKA_WINE_FAILED_FILE=wine_failed,
+               SORVENKA_ENDING_FILE=ending)
     rc = 1
     for attempt in range(1, args.attempts + 1):
-        for f in (started, wine_failed):
+        for f in (started, wine_failed, ending):
             if os.path.exists(f):
                 os.remove(f)
         # A group of its own: a hung attempt ends with every process it started.
-        child = subprocess.Popen(command, env=env, start_new_session=True)
-        try:
-            rc = child.wait(timeout=args.attempt_timeout)
-            timed_out = False
-        except subprocess.TimeoutExpired:
-            os.killpg(child.pid, signal.SIGKILL)
-            child.wait()
-            rc, timed_out = 124, True
+        with open(output, "w+b") as out:
+            child = subprocess.Popen(command, env=env, stdout=out, start_new_session=True)
+            try:
+                rc = child.wait(timeout=args.attempt_timeout)
+                timed_out = False
+            except subprocess.TimeoutExpired:
+                os.killpg(child.pid, signal.SIGKILL)
+                child.wait()
+                rc, timed_out = 124, True
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
+        sys.stdout.write(text)
+        sys.stdout.flush()
         if rc == 0:
             return 0
         reached = os.path.exists(started)
@@ -95,6 +113,10 @@ def run(args, command, name, started, wine_failed):
         elif not reached and started_file_expected(command):
             why = ("the test program never reached its own code (%s)" %
                    ("hung" if timed_out else "status %d" % rc))
+        elif is_gtest(command) and not timed_out and not verdict(text) and \
+                own_ending(ending) is None:
+            why = ("the test program ended with status %d without GoogleTest's verdict and "
+                   "without an exception of its own%s" % (rc, wine_ending(ending)))
         else:
             return rc  # the program's or the test's own failure: never tried again
         if attempt == args.attempts:
@@ -106,6 +128,49 @@ def run(args, command, name, started, wine_failed):
         with open(args.log, "a", encoding="utf-8") as f:
             f.write(line + "\n")
     return rc
+
+
+# The lines GoogleTest prints when a test has ended: its result, and the
+# run's closing verdict.
+VERDICT = re.compile(r"^\[  (PASSED|FAILED)  \] ", re.M)
+# Wine's own exception code for an abort in its Unix side.
+EXCEPTION_WINE_ASSERTION = "80000101"
+OWN_ENDING = re.compile(r"[0-9a-f]{8}|abort")
+
+
+def verdict(text):
+    return VERDICT.search(text) is not None
+
+
+def read_ending(path):
+    try:
+        with open(path, encoding="ascii", errors="replace") as f:
+            return f.read().strip().lower()
+    except FileNotFoundError:
+        return None
+
+
+def own_ending(path):
+    """The test program's record of its own abnormal end, or None. A record
+    that is cut short was left by a process that died beneath its own code:
+    Wine's server call failed while the record was written."""
+    how = read_ending(path)
+    if how is None or how == EXCEPTION_WINE_ASSERTION or not OWN_ENDING.fullmatch(how):
+        return None
+    return how
+
+
+def wine_ending(path):
+    how = read_ending(path)
+    if how is None:
+        return ""
+    if how == EXCEPTION_WINE_ASSERTION:
+        return " (Wine's assertion %s)" % EXCEPTION_WINE_ASSERTION
+    return " (its record of the end was cut short: %r)" % how
+
+
+def is_gtest(command):
+    return any(a.startswith("--gtest_") for a in command)
 
 
 # SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV: seen from Python as a negative

@@ -33,8 +33,10 @@ def main():
             return len(f.readlines())
 
     def retry(path, *extra):
+        # A GoogleTest program is run with one test, as ctest runs it.
+        args = ["--gtest_filter=Suite.Case"] if "gtest" in path else []
         p = subprocess.run([sys.executable, RETRY, "--log", log, "--infrastructure-exit",
-                            str(INFRA), "--attempt-timeout", "20", *extra, "--", path],
+                            str(INFRA), "--attempt-timeout", "20", *extra, "--", path, *args],
                            capture_output=True, text=True)
         return p.returncode, p.stderr
 
@@ -58,10 +60,32 @@ def main():
         ("e2e_tests started, then failed", ': >"$SORVENKA_STARTED_FILE"; exit 1', [], 1, 1, 0),
         ("e2e_tests hung before starting", '[ "$n" -ge 2 ] || sleep 60', ["--attempt-timeout", "2"],
          0, 2, 1),
+        # A GoogleTest program that ends without its verdict and without a
+        # record of its own abnormal end: an abort in Wine's Unix side
+        # becomes Wine's exception and ends it with 1.
+        ("e2e_tests gtest dies without a verdict",
+         ': >"$SORVENKA_STARTED_FILE"; echo "[ RUN      ] Suite.Case"; [ "$n" -ge 2 ] || exit 1',
+         [], 0, 2, 1),
+        ("e2e_tests gtest ends by Wine's assertion",
+         ': >"$SORVENKA_STARTED_FILE"; [ "$n" -ge 2 ] || { echo 80000101 >"$SORVENKA_ENDING_FILE"; '
+         'exit 1; }', [], 0, 2, 1),
+        ("e2e_tests gtest leaves its record cut short",
+         ': >"$SORVENKA_STARTED_FILE"; [ "$n" -ge 2 ] || { : >"$SORVENKA_ENDING_FILE"; exit 1; }',
+         [], 0, 2, 1),
+        # The program's own end: never tried again.
+        ("e2e_tests gtest fails its test",
+         ': >"$SORVENKA_STARTED_FILE"; echo "[  FAILED  ] Suite.Case (5 ms)"; exit 1', [], 1, 1, 0),
+        ("e2e_tests gtest faults in its own code",
+         ': >"$SORVENKA_STARTED_FILE"; echo c0000005 >"$SORVENKA_ENDING_FILE"; exit 5', [], 5, 1, 0),
+        ("e2e_tests gtest aborts", ': >"$SORVENKA_STARTED_FILE"; echo abort >"$SORVENKA_ENDING_FILE"; '
+         'exit 3', [], 3, 1, 0),
+        ("e2e_tests gtest hangs after its start", ': >"$SORVENKA_STARTED_FILE"; sleep 60',
+         ["--attempt-timeout", "2"], 124, 1, 0),
     ]
     total = 0
     for i, (name, body, extra, status, count, logged) in enumerate(cases):
         prefix = "e2e_tests" if name.startswith("e2e_tests") else "cmd"
+        prefix += "-gtest" if " gtest " in name else ""
         path = script("%s-%d" % (prefix, i), body)
         before = open(log).read().count("\n") if os.path.exists(log) else 0
         rc, err = retry(path, "--name", "Suite.Case%d" % i, *extra)
