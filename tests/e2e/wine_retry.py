@@ -22,12 +22,12 @@ or "abort". A glibc abort inside Wine's Unix side (seen in CI as
 "realloc(): invalid pointer") becomes Wine's own exception 80000101
 (EXCEPTION_WINE_ASSERTION), which ends the test program with status 1, as a
 failed test would; its record is that code, or cut short when Wine's server
-call fails while it is written. Neither is the program's. With --setup the command is Wine's own set-up (the server, the
-prefix), so any failure of it counts. The command's standard output goes
-through a file, so that it can be read for the verdict without waiting on a
-pipe that a lingering Wine service holds open. Every retry is one line on
-standard error and in FILE, with the test's name; --summary prints them and
-"infrastructure retries: N"."""
+call fails while it is written. Neither is the program's. With --setup the
+command is Wine's own set-up (the server, the prefix), so any failure of it
+counts. The command's standard output goes through a file, so that it can be
+read for the verdict without waiting on a pipe that a lingering Wine service
+holds open. Every retry is one line on standard error and in FILE, with the
+test's name; --summary prints them and "infrastructure retries: N"."""
 
 import argparse
 import os
