@@ -2,6 +2,20 @@
 // over constant data: nothing here needs a C runtime or the heap.
 #include "chipset_tables.h"
 
+const char PCI_SAYS_IRQ_STEERING[] =
+    "Windows' IRQ steering set it: the devices on that line lose their interrupt";
+const char PCI_SAYS_F0000_READ[] =
+    "reads at F0000, where Windows calls the BIOS, switch between its RAM copy and the ROM";
+const char PCI_SAYS_F0000_WRITE[] =
+    "the BIOS's RAM copy at F0000 becomes writable, or stops keeping its run-time data";
+const char PCI_SAYS_PM_BASE[] = "Windows' power management uses the block at this I/O base";
+const char PCI_SAYS_SMBUS_BASE[] = "the SMBus moves away from where its drivers use it";
+const char PCI_SAYS_NO_REFRESH[] = "the BIOS set it for the DIMMs: 0 stops refresh, memory decays";
+const char PCI_SAYS_CHANNEL_GONE[] =
+    "the channel's ports stop answering: its disks, the boot disk among them, vanish";
+const char PCI_SAYS_MEMORY_MOVES[] =
+    "the BIOS sized the DRAM rows: a moved boundary moves memory under the running system";
+
 namespace
 {
 

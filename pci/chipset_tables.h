@@ -1,6 +1,8 @@
 // The chipsets' own registers, from their datasheets: what a byte past the
-// standard header is on a chip we know.
+// standard header is on a chip we know, and what its bits do (pci_bits.h).
 #pragma once
+
+#include "pci_bits.h"
 
 // A Windows 9x tool that only needs the names defines PCI_NO_NOTES and
 // leaves the descriptions out of its image.
@@ -17,16 +19,26 @@ struct PciRegisterName {
     unsigned char width; // 1, 2 or 4
     const char *name;    // the datasheet's short name, e.g. "PAM3"
     const char *what;    // a few words, ASCII; "" under PCI_NO_NOTES
+    // No public source we could read confirms the name at this offset (the
+    // datasheet itself aside): PCI_BITS_UNVERIFIED, else 0.
+    unsigned char flags = 0;
 };
 
 struct PciChipsetTable {
     unsigned short vendor;
     unsigned short device;
-    const char *chip;
+    const char *chip;            // "" under PCI_NO_NOTES, like the source
     const char *source;          // the datasheet it was taken from
     const PciRegisterName *regs; // sorted by offset, non-overlapping
     int count;
+    const PciBitField *bits; // the fields with names, access or consequences
+    int bit_count;
 };
+
+// Consequences that fields of several chips share (chipset_tables.cpp).
+extern const char PCI_SAYS_IRQ_STEERING[], PCI_SAYS_F0000_READ[], PCI_SAYS_F0000_WRITE[],
+    PCI_SAYS_PM_BASE[], PCI_SAYS_SMBUS_BASE[], PCI_SAYS_NO_REFRESH[], PCI_SAYS_CHANNEL_GONE[],
+    PCI_SAYS_MEMORY_MOVES[];
 
 // Null: a chip we have no table for.
 const PciChipsetTable *pci_chipset_table(unsigned vendor, unsigned device);

@@ -7,8 +7,10 @@
 namespace
 {
 
-// The seven PAM registers of every Intel host bridge here: two nibbles each
-// (read enable, write enable) for the 16 KB segments of the 640 KB-1 MB hole.
+// The seven PAM registers of every Intel host bridge here. Each nibble is one
+// 16 KB segment of C0000-EFFFF, bit 0 of it read enable and bit 1 write
+// enable; PAM0 has only its high nibble, for the 64 KB at F0000 (coreboot
+// i440bx.h, QEMU pam.h).
 // clang-format off
 #define PAM_ENTRIES(base)                                                                  \
     {(base) + 0, 1, "PAM0", PCI_NOTE("PAM0: F0000-FFFFF BIOS shadow read/write")},         \
@@ -41,17 +43,20 @@ const PciRegisterName I82439TX[] = {
     {0x58, 1, "DRAMT", PCI_NOTE("DRAM timing")},
     PAM_ENTRIES(0x59),
     DRB_ENTRIES_6,
+    // ESMRAMC sits at 71h on the 430TX, not at 73h as on the 440BX (86Box
+    // intel_4x0.c, MAME bus/lpci/i82439tx.cpp).
+    {0x71, 1, "ESMRAMC", PCI_NOTE("Extended SMRAM control: TSEG")},
     {0x72, 1, "SMRAM", PCI_NOTE("SMRAM control: open, close, lock")},
-    {0x73, 1, "ESMRAMC", PCI_NOTE("Extended SMRAM control: TSEG")},
 };
 
 // 82441FX PCI and Memory Controller (PMC), 440FX; QEMU's "pc" host bridge.
 // Intel 290549-001.
 const PciRegisterName I82441FX[] = {
     {0x50, 2, "PMCCFG", PCI_NOTE("PMC configuration")},
-    // No DRAM control/timing entries: QEMU documents 57h as absent on real
-    // hardware and keeps the RAM size there; without the datasheet page at
-    // hand, 57h-58h stay unnamed.
+    // DRAMC and DRAMT exist (CHIPSEC pmc_i440fx.xml, 86Box intel_4x0.c);
+    // only QEMU's use of 57h for the RAM size has no hardware counterpart.
+    {0x57, 1, "DRAMC", PCI_NOTE("DRAM control")},
+    {0x58, 1, "DRAMT", PCI_NOTE("DRAM timing")},
     PAM_ENTRIES(0x59),
     DRB_ENTRIES_8,
     {0x68, 1, "FDHC", PCI_NOTE("Memory hole: 512-640 KB or 15-16 MB")},
@@ -60,6 +65,7 @@ const PciRegisterName I82441FX[] = {
     {0x72, 1, "SMRAM", PCI_NOTE("SMRAM control: open, close, lock")},
     {0x90, 1, "ERRCMD", PCI_NOTE("Error command: SERR# on errors")},
     {0x91, 1, "ERRSTS", PCI_NOTE("Error status (write 1 to clear)")},
+    {0x93, 1, "TRC", PCI_NOTE("Turbo reset control: CPU and system reset")},
 };
 
 // 82443LX PCI A.G.P. Controller (PAC), 440LX. Intel 290564-001.
@@ -110,8 +116,8 @@ const PciRegisterName I82443BX[] = {
     {0xB0, 4, "AGPCTRL", PCI_NOTE("AGP control: GART TLB enable")},
     {0xB4, 1, "APSIZE", PCI_NOTE("AGP aperture size")},
     {0xB8, 4, "ATTBASE", PCI_NOTE("Aperture translation table base")},
-    {0xBC, 1, "AMTT", PCI_NOTE("AGP multi-transaction timer")},
-    {0xBD, 1, "LPTT", PCI_NOTE("AGP low-priority transaction timer")},
+    {0xBC, 1, "AMTT", PCI_NOTE("AGP multi-transaction timer"), PCI_BITS_UNVERIFIED},
+    {0xBD, 1, "LPTT", PCI_NOTE("AGP low-priority transaction timer"), PCI_BITS_UNVERIFIED},
     // MBFS is 24 bits, CAh-CCh.
     {0xCA, 2, "MBFS", PCI_NOTE("Memory buffer frequency select")},
     {0xCC, 1, "MBFS", PCI_NOTE("Memory buffer frequency select")},
@@ -145,7 +151,7 @@ const PciRegisterName PIIX3_ISA[] = {
     {0x77, 1, "MBDMA1", PCI_NOTE("Motherboard device DMA 1")},
     {0x78, 2, "PCSC", PCI_NOTE("Programmable chip select control")},
     {0x80, 1, "APICBASE", PCI_NOTE("I/O APIC base address relocation")},
-    {0x82, 1, "DLC", PCI_NOTE("Deterministic latency control")},
+    {0x82, 1, "DLC", PCI_NOTE("Deterministic latency control"), PCI_BITS_UNVERIFIED},
     {0xA0, 1, "SMICNTL", PCI_NOTE("SMI control")},
     {0xA2, 2, "SMIEN", PCI_NOTE("SMI enable")},
     {0xA4, 4, "SEE", PCI_NOTE("System event enable")},
@@ -173,8 +179,8 @@ const PciRegisterName PIIX4_ISA[] = {
     PIRQ_ENTRIES,
     {0x64, 1, "SERIRQC", PCI_NOTE("Serial IRQ control")},
     {0x69, 1, "TOM", PCI_NOTE("Top of memory, ISA/DMA forwarding")},
-    {0x70, 1, "MBIRQ0", PCI_NOTE("Motherboard device IRQ route 0")},
-    {0x71, 1, "MBIRQ1", PCI_NOTE("Motherboard device IRQ route 1")},
+    // No MBIRQ0/MBIRQ1: the PIIX and PIIX3 have them, the PIIX4 ignores
+    // writes to 70h-71h (86Box intel_piix.c).
     {0x76, 1, "MBDMA0", PCI_NOTE("Motherboard device DMA 0")},
     {0x77, 1, "MBDMA1", PCI_NOTE("Motherboard device DMA 1")},
     {0x80, 1, "APICBASE", PCI_NOTE("I/O APIC base address relocation")},
@@ -196,21 +202,21 @@ const PciRegisterName PIIX4_IDE[] = {
 
 const PciRegisterName PIIX4_PM[] = {
     {0x40, 4, "PMBA", PCI_NOTE("Power management I/O base address")},
-    {0x44, 4, "CNTA", PCI_NOTE("Count A: device monitor, idle")},
-    {0x48, 4, "CNTB", PCI_NOTE("Count B: device monitor, idle")},
-    {0x4C, 4, "GPICTL", PCI_NOTE("General purpose input control")},
-    {0x50, 4, "DEVRESD", PCI_NOTE("Device resource D")},
-    {0x54, 4, "DEVACTA", PCI_NOTE("Device activity A")},
-    {0x58, 4, "DEVACTB", PCI_NOTE("Device activity B")},
-    {0x5C, 4, "DEVRESA", PCI_NOTE("Device resource A")},
-    {0x60, 4, "DEVRESB", PCI_NOTE("Device resource B")},
-    {0x64, 4, "DEVRESC", PCI_NOTE("Device resource C")},
-    {0x68, 4, "DEVRESE", PCI_NOTE("Device resource E")},
-    {0x6C, 4, "DEVRESF", PCI_NOTE("Device resource F")},
-    {0x70, 4, "DEVRESG", PCI_NOTE("Device resource G")},
-    {0x74, 4, "DEVRESH", PCI_NOTE("Device resource H")},
-    {0x78, 4, "DEVRESI", PCI_NOTE("Device resource I")},
-    {0x7C, 4, "DEVRESJ", PCI_NOTE("Device resource J")},
+    {0x44, 4, "CNTA", PCI_NOTE("Count A: device monitor, idle"), PCI_BITS_UNVERIFIED},
+    {0x48, 4, "CNTB", PCI_NOTE("Count B: device monitor, idle"), PCI_BITS_UNVERIFIED},
+    {0x4C, 4, "GPICTL", PCI_NOTE("General purpose input control"), PCI_BITS_UNVERIFIED},
+    {0x50, 4, "DEVRESD", PCI_NOTE("Device resource D"), PCI_BITS_UNVERIFIED},
+    {0x54, 4, "DEVACTA", PCI_NOTE("Device activity A"), PCI_BITS_UNVERIFIED},
+    {0x58, 4, "DEVACTB", PCI_NOTE("Device activity B"), PCI_BITS_UNVERIFIED},
+    {0x5C, 4, "DEVRESA", PCI_NOTE("Device resource A"), PCI_BITS_UNVERIFIED},
+    {0x60, 4, "DEVRESB", PCI_NOTE("Device resource B"), PCI_BITS_UNVERIFIED},
+    {0x64, 4, "DEVRESC", PCI_NOTE("Device resource C"), PCI_BITS_UNVERIFIED},
+    {0x68, 4, "DEVRESE", PCI_NOTE("Device resource E"), PCI_BITS_UNVERIFIED},
+    {0x6C, 4, "DEVRESF", PCI_NOTE("Device resource F"), PCI_BITS_UNVERIFIED},
+    {0x70, 4, "DEVRESG", PCI_NOTE("Device resource G"), PCI_BITS_UNVERIFIED},
+    {0x74, 4, "DEVRESH", PCI_NOTE("Device resource H"), PCI_BITS_UNVERIFIED},
+    {0x78, 4, "DEVRESI", PCI_NOTE("Device resource I"), PCI_BITS_UNVERIFIED},
+    {0x7C, 4, "DEVRESJ", PCI_NOTE("Device resource J"), PCI_BITS_UNVERIFIED},
     {0x80, 1, "PMREGMISC", PCI_NOTE("PM I/O space enable")},
     {0x90, 4, "SMBBA", PCI_NOTE("SMBus I/O base address")},
     {0xD2, 1, "SMBHSTCFG", PCI_NOTE("SMBus host configuration, enable")},
@@ -224,44 +230,269 @@ const PciRegisterName PIIX4_PM[] = {
 // 316966 (3 Series Express Chipset Family datasheet).
 const PciRegisterName Q35_MCH[] = {
     // EPBAR, MCHBAR, PCIEXBAR and DMIBAR are 64 bits each.
-    {0x40, 4, "EPBAR", PCI_NOTE("Egress port base address, low")},
-    {0x44, 4, "EPBAR", PCI_NOTE("Egress port base address, high")},
-    {0x48, 4, "MCHBAR", PCI_NOTE("MCH memory-mapped base, low")},
-    {0x4C, 4, "MCHBAR", PCI_NOTE("MCH memory-mapped base, high")},
-    {0x52, 2, "GGC", PCI_NOTE("Graphics control: stolen memory")},
-    {0x54, 4, "DEVEN", PCI_NOTE("Device enable: PEG, IGD, ME")},
+    {0x40, 4, "EPBAR", PCI_NOTE("Egress port base address, low"), PCI_BITS_UNVERIFIED},
+    {0x44, 4, "EPBAR", PCI_NOTE("Egress port base address, high"), PCI_BITS_UNVERIFIED},
+    {0x48, 4, "MCHBAR", PCI_NOTE("MCH memory-mapped base, low"), PCI_BITS_UNVERIFIED},
+    {0x4C, 4, "MCHBAR", PCI_NOTE("MCH memory-mapped base, high"), PCI_BITS_UNVERIFIED},
+    {0x52, 2, "GGC", PCI_NOTE("Graphics control: stolen memory"), PCI_BITS_UNVERIFIED},
+    {0x54, 4, "DEVEN", PCI_NOTE("Device enable: PEG, IGD, ME"), PCI_BITS_UNVERIFIED},
     {0x60, 4, "PCIEXBAR", PCI_NOTE("PCI Express config base, low; enable")},
     {0x64, 4, "PCIEXBAR", PCI_NOTE("PCI Express config base, high")},
-    {0x68, 4, "DMIBAR", PCI_NOTE("DMI root complex base, low")},
-    {0x6C, 4, "DMIBAR", PCI_NOTE("DMI root complex base, high")},
+    {0x68, 4, "DMIBAR", PCI_NOTE("DMI root complex base, low"), PCI_BITS_UNVERIFIED},
+    {0x6C, 4, "DMIBAR", PCI_NOTE("DMI root complex base, high"), PCI_BITS_UNVERIFIED},
     PAM_ENTRIES(0x90),
     {0x9D, 1, "SMRAM", PCI_NOTE("SMRAM control: open, close, lock")},
     {0x9E, 1, "ESMRAMC", PCI_NOTE("Extended SMRAM control: TSEG")},
-    {0xA0, 2, "TOM", PCI_NOTE("Top of memory")},
-    {0xA2, 2, "TOUUD", PCI_NOTE("Top of upper usable DRAM")},
-    {0xA4, 4, "GBSM", PCI_NOTE("Graphics base of stolen memory")},
-    {0xA8, 4, "BGSM", PCI_NOTE("Base of GTT stolen memory")},
-    {0xAC, 4, "TSEGMB", PCI_NOTE("TSEG memory base")},
-    {0xB0, 2, "TOLUD", PCI_NOTE("Top of low usable DRAM")},
+    {0xA0, 2, "TOM", PCI_NOTE("Top of memory"), PCI_BITS_UNVERIFIED},
+    {0xA2, 2, "TOUUD", PCI_NOTE("Top of upper usable DRAM"), PCI_BITS_UNVERIFIED},
+    {0xA4, 4, "GBSM", PCI_NOTE("Graphics base of stolen memory"), PCI_BITS_UNVERIFIED},
+    {0xA8, 4, "BGSM", PCI_NOTE("Base of GTT stolen memory"), PCI_BITS_UNVERIFIED},
+    {0xAC, 4, "TSEGMB", PCI_NOTE("TSEG memory base"), PCI_BITS_UNVERIFIED},
+    {0xB0, 2, "TOLUD", PCI_NOTE("Top of low usable DRAM"), PCI_BITS_UNVERIFIED},
 };
+
+// ---- what the bits do ------------------------------------------------------
+
+const unsigned char RO = PCI_BITS_READ_ONLY, W1C = PCI_BITS_WRITE1_CLEAR, OWNED = PCI_BITS_OWNED,
+                    HANGS = PCI_BITS_HANGS;
+
+const char SRC_PAM[] = PCI_SOURCE("coreboot i440bx.h; QEMU pam.h PAM_ATTR_RE/WE");
+const char SRC_SMRAM[] =
+    PCI_SOURCE("QEMU pam.h SMRAM_*; CHIPSEC pmc_i440fx.xml SMRAM; 86Box intel_4x0.c");
+const char SRC_ESMRAMC[] = PCI_SOURCE("QEMU q35.h ESMRAMC_*; MAME bus/lpci/i82439tx.cpp 71h; "
+                                      "86Box intel_4x0.c (5-3 read-only)");
+const char SRC_DRB[] = PCI_SOURCE("coreboot i440bx.h DRB; 86Box intel_4x0.c");
+const char SRC_PIRQ[] =
+    PCI_SOURCE("Linux arch/x86/pci/irq.c pirq_piix_get; 86Box intel_piix.c (mask 8F)");
+const char SRC_IDE[] =
+    PCI_SOURCE("coreboot i82371eb.h; Linux ata_piix.c; 86Box intel_piix.c (41h mask F3)");
+
+// clang-format off
+#define PAM_BITS(base)                                                                      \
+    {(base) + 0, 0x10, HANGS, "F0000-FFFFF read enable", PCI_SAYS_F0000_READ, SRC_PAM},            \
+    {(base) + 0, 0x20, HANGS, "F0000-FFFFF write enable", PCI_SAYS_F0000_WRITE, SRC_PAM},          \
+    PAM_PAIR((base) + 1, "C0000-C3FFF", "C4000-C7FFF")                                   \
+    PAM_PAIR((base) + 2, "C8000-CBFFF", "CC000-CFFFF")                                   \
+    PAM_PAIR((base) + 3, "D0000-D3FFF", "D4000-D7FFF")                                   \
+    PAM_PAIR((base) + 4, "D8000-DBFFF", "DC000-DFFFF")                                   \
+    PAM_PAIR((base) + 5, "E0000-E3FFF", "E4000-E7FFF")                                   \
+    PAM_PAIR((base) + 6, "E8000-EBFFF", "EC000-EFFFF")
+#define PAM_PAIR(at, low, high)                                                             \
+    PCI_NAMED(at, 0x01, low " read enable", SRC_PAM)                                        \
+    PCI_NAMED(at, 0x02, low " write enable", SRC_PAM)                                       \
+    PCI_NAMED(at, 0x10, high " read enable", SRC_PAM)                                       \
+    PCI_NAMED(at, 0x20, high " write enable", SRC_PAM)
+
+#define SMRAM_BITS(at)                                                                      \
+    {at, 0x07, RO, "C_BASE_SEG (A0000)", "", SRC_SMRAM},                                   \
+    {at, 0x08, HANGS, "G_SMRAME SMRAM enable",                                             \
+     "off, the next SMI runs from the VGA window and hangs the PC", SRC_SMRAM},            \
+    {at, 0x10, HANGS, "D_LCK SMRAM lock",                                                  \
+     "locks SMRAM until the next reset: Exit cannot undo it", SRC_SMRAM},                  \
+    {at, 0x20, HANGS, "D_CLS SMRAM data closed",                                           \
+     "the SMI handler's data goes to the VGA window", SRC_SMRAM},                          \
+    {at, 0x40, HANGS, "D_OPEN SMRAM open",                                                 \
+     "SMRAM replaces the VGA window at A0000 under Windows", SRC_SMRAM},                   \
+    {at, 0x80, RO, "reserved", "", SRC_SMRAM},
+
+#define ESMRAMC_BITS(at)                                                                    \
+    {at, 0x01, HANGS, "T_EN TSEG enable", "memory is taken from under the running system, " \
+     "or given back", SRC_ESMRAMC},                                                        \
+    {at, 0x06, HANGS, "TSEG_SZ TSEG size", "memory is taken from under the running "        \
+     "system, or given back", SRC_ESMRAMC},                                                \
+    {at, 0x38, RO, "SM_CACHE, SM_L1, SM_L2", "", SRC_ESMRAMC},                             \
+    {at, 0x40, W1C, "E_SMERR invalid SMRAM access", "", SRC_ESMRAMC},                      \
+    {at, 0x80, HANGS, "H_SMRAME high SMRAM enable",                                        \
+     "SMRAM moves under the BIOS's SMI handler", SRC_ESMRAMC},
+
+#define DRB_BIT(n) {0x60 + (n), 0xFF, OWNED | HANGS, "DRAM row boundary", PCI_SAYS_MEMORY_MOVES, SRC_DRB},
+#define DRB_BITS_6 DRB_BIT(0) DRB_BIT(1) DRB_BIT(2) DRB_BIT(3) DRB_BIT(4) DRB_BIT(5)
+#define DRB_BITS_8 DRB_BITS_6 DRB_BIT(6) DRB_BIT(7)
+
+const PciBitField I82439TX_BITS[] = {
+    PAM_BITS(0x59)
+    DRB_BITS_6
+    ESMRAMC_BITS(0x71)
+    SMRAM_BITS(0x72)
+};
+
+const PciBitField I82441FX_BITS[] = {
+    PAM_BITS(0x59)
+    DRB_BITS_8
+    SMRAM_BITS(0x72)
+    {0x91, 0x11, W1C, "error status", "", PCI_SOURCE("86Box intel_4x0.c (91h clears 11)")},
+    {0x93, 0x02, HANGS, "SHRE system hard reset", "resets the PC",
+     PCI_SOURCE("CHIPSEC pmc_i440fx.xml TRC; 86Box intel_4x0.c trc_write")},
+    {0x93, 0x04, HANGS, "RCPU reset CPU", "resets the PC",
+     PCI_SOURCE("CHIPSEC pmc_i440fx.xml TRC; 86Box intel_4x0.c trc_write")},
+};
+
+const PciBitField I82443LX_BITS[] = {
+    PAM_BITS(0x59)
+    DRB_BITS_8
+    SMRAM_BITS(0x72)
+    {0xA0, 0xFF, RO, "AGP capability identifier", "", PCI_SOURCE("86Box intel_4x0.c")},
+    {0xA1, 0xFF, RO, "AGP capability identifier", "", PCI_SOURCE("86Box intel_4x0.c")},
+    {0xA2, 0xFF, RO, "AGP capability identifier", "", PCI_SOURCE("86Box intel_4x0.c")},
+    {0xA3, 0xFF, RO, "AGP capability identifier", "", PCI_SOURCE("86Box intel_4x0.c")},
+};
+
+const char SRC_BX[] = PCI_SOURCE("coreboot i440bx.h, raminit.c; 86Box intel_4x0.c");
+
+const PciBitField I82443BX_BITS[] = {
+    {0x57, 0x07, HANGS, "DRAM refresh rate", PCI_SAYS_NO_REFRESH, SRC_BX},
+    {0x57, 0x18, HANGS, "DRAM type", "the BIOS found the DIMMs' type: memory stops working",
+     SRC_BX},
+    {0x57, 0xC0, RO, "reserved", "", SRC_BX},
+    PAM_BITS(0x59)
+    DRB_BITS_8
+    SMRAM_BITS(0x72)
+    ESMRAMC_BITS(0x73)
+    {0x76, 0x04, HANGS, "CL CAS latency",
+     "the BIOS set it together with the DIMMs' mode register: changed alone, they disagree",
+     SRC_BX},
+    {0x76, 0xE0, HANGS, "SMS SDRAM mode select",
+     "anything but 000 makes every memory cycle an SDRAM command", SRC_BX},
+    {0x77, 0xFC, RO, "reserved", "", SRC_BX},
+    {0x7A, 0x10, HANGS, "NREF_EN normal refresh enable", "off, DRAM refresh stops", SRC_BX},
+    {0x91, 0x11, W1C, "ECC error status", "", SRC_BX},
+    {0x91, 0xEE, RO, "ECC error row", "", SRC_BX},
+    {0x92, 0x1F, W1C, "ECC error status", "", SRC_BX},
+    {0x92, 0xE0, RO, "reserved", "", SRC_BX},
+    {0xA0, 0xFF, RO, "AGP capability identifier", "", SRC_BX},
+    {0xA1, 0xFF, RO, "AGP capability identifier", "", SRC_BX},
+    {0xA2, 0xFF, RO, "AGP capability identifier", "", SRC_BX},
+    {0xA3, 0xFF, RO, "AGP capability identifier", "", SRC_BX},
+    {0xA4, 0xFF, RO, "AGP status", "", SRC_BX},
+    {0xA5, 0xFF, RO, "AGP status", "", SRC_BX},
+    {0xA6, 0xFF, RO, "AGP status", "", SRC_BX},
+    {0xA7, 0xFF, RO, "AGP status", "", SRC_BX},
+};
+
+#define PIRQ_BITS(at, line)                                                                  \
+    {at, 0x0F, OWNED | HANGS, line " IRQ", PCI_SAYS_IRQ_STEERING, SRC_PIRQ},                   \
+    {at, 0x70, RO, "reserved", "", SRC_PIRQ},                                              \
+    {at, 0x80, OWNED | HANGS, line " routing disable", PCI_SAYS_IRQ_STEERING, SRC_PIRQ},
+#define PIRQ_ALL_BITS                                                                        \
+    PIRQ_BITS(0x60, "PIRQA#") PIRQ_BITS(0x61, "PIRQB#") PIRQ_BITS(0x62, "PIRQC#")          \
+    PIRQ_BITS(0x63, "PIRQD#")
+
+const PciBitField PIIX3_ISA_BITS[] = {
+    PIRQ_ALL_BITS
+};
+
+const PciBitField PIIX4_ISA_BITS[] = {
+    PIRQ_ALL_BITS
+    {0xCB, 0x01, HANGS, "RTC enable", "the clock and CMOS at ports 70h-71h vanish",
+     PCI_SOURCE("coreboot i82371eb.h RTCCFG; 86Box intel_piix.c")},
+};
+
+
+#define IDETIM_BITS(at)                                                                      \
+    PCI_NAMED(at, 0x01, "TIME0 fast timing, drive 0", SRC_IDE)                              \
+    PCI_NAMED(at, 0x02, "IE0 IORDY sample enable, drive 0", SRC_IDE)                        \
+    PCI_NAMED(at, 0x04, "PPE0 prefetch and posting, drive 0", SRC_IDE)                      \
+    PCI_NAMED(at, 0x08, "DTE0 DMA timing only, drive 0", SRC_IDE)                           \
+    PCI_NAMED(at, 0x10, "TIME1 fast timing, drive 1", SRC_IDE)                              \
+    PCI_NAMED(at, 0x20, "IE1 IORDY sample enable, drive 1", SRC_IDE)                        \
+    PCI_NAMED(at, 0x40, "PPE1 prefetch and posting, drive 1", SRC_IDE)                      \
+    PCI_NAMED(at, 0x80, "DTE1 DMA timing only, drive 1", SRC_IDE)                           \
+    PCI_NAMED((at) + 1, 0x03, "RTC recovery time", SRC_IDE)                                \
+    {(at) + 1, 0x0C, RO, "reserved", "", SRC_IDE},                                         \
+    PCI_NAMED((at) + 1, 0x30, "ISP IORDY sample point", SRC_IDE)                            \
+    PCI_NAMED((at) + 1, 0x40, "SITRE slave timing enable", SRC_IDE)                         \
+    {(at) + 1, 0x80, HANGS, "IDE decode enable", PCI_SAYS_CHANNEL_GONE, SRC_IDE},
+#define SIDETIM_BITS                                                                         \
+    PCI_NAMED(0x44, 0x03, "primary slave RTC recovery time", SRC_IDE)                       \
+    PCI_NAMED(0x44, 0x0C, "primary slave ISP IORDY sample point", SRC_IDE)                  \
+    PCI_NAMED(0x44, 0x30, "secondary slave RTC recovery time", SRC_IDE)                     \
+    PCI_NAMED(0x44, 0xC0, "secondary slave ISP IORDY sample point", SRC_IDE)
+
+const PciBitField PIIX3_IDE_BITS[] = {
+    IDETIM_BITS(0x40)
+    IDETIM_BITS(0x42)
+    SIDETIM_BITS
+};
+
+const PciBitField PIIX4_IDE_BITS[] = {
+    IDETIM_BITS(0x40)
+    IDETIM_BITS(0x42)
+    SIDETIM_BITS
+    PCI_NAMED(0x48, 0x01, "PSDE0 Ultra DMA, primary master", SRC_IDE)
+    PCI_NAMED(0x48, 0x02, "PSDE1 Ultra DMA, primary slave", SRC_IDE)
+    PCI_NAMED(0x48, 0x04, "SSDE0 Ultra DMA, secondary master", SRC_IDE)
+    PCI_NAMED(0x48, 0x08, "SSDE1 Ultra DMA, secondary slave", SRC_IDE)
+    {0x48, 0xF0, RO, "reserved", "", SRC_IDE},
+    PCI_NAMED(0x4A, 0x03, "PCT0 Ultra DMA cycle time, primary master", SRC_IDE)
+    PCI_NAMED(0x4A, 0x30, "PCT1 Ultra DMA cycle time, primary slave", SRC_IDE)
+    {0x4A, 0xCC, RO, "reserved", "", SRC_IDE},
+    PCI_NAMED(0x4B, 0x03, "SCT0 Ultra DMA cycle time, secondary master", SRC_IDE)
+    PCI_NAMED(0x4B, 0x30, "SCT1 Ultra DMA cycle time, secondary slave", SRC_IDE)
+    {0x4B, 0xCC, RO, "reserved", "", SRC_IDE},
+};
+
+const char SRC_USB[] = PCI_SOURCE("Linux pci-quirks.c UHCI_USBLEGSUP_RWC/RO; 86Box intel_piix.c");
+
+const PciBitField PIIX_USB_BITS[] = {
+    {0x60, 0xFF, RO, "serial bus release number", "", SRC_USB},
+    {0xC0, 0x40, RO, "legacy support status", "", SRC_USB},
+    {0xC1, 0x20, HANGS, "USB PIRQ enable",
+     "off, the USB controller's interrupt stops: USB keyboard and mouse die", SRC_USB},
+    {0xC1, 0x50, RO, "legacy support status", "", SRC_USB},
+    {0xC1, 0x8F, W1C, "legacy support events", "", SRC_USB},
+};
+
+const char SRC_PM[] = PCI_SOURCE("coreboot i82371eb.h PMBA, SMBBA; Linux i2c-piix4.c; 86Box "
+                                 "intel_piix.c");
+
+const PciBitField PIIX4_PM_BITS[] = {
+    {0x40, 0x3F, RO, "I/O space indicator", "", SRC_PM},
+    {0x40, 0xC0, OWNED, "PM I/O base", PCI_SAYS_PM_BASE, SRC_PM},
+    {0x41, 0xFF, OWNED, "PM I/O base", PCI_SAYS_PM_BASE, SRC_PM},
+    {0x90, 0x0F, RO, "I/O space indicator", "", SRC_PM},
+    {0x90, 0xF0, OWNED, "SMBus I/O base", PCI_SAYS_SMBUS_BASE, SRC_PM},
+    {0x91, 0xFF, OWNED, "SMBus I/O base", PCI_SAYS_SMBUS_BASE, SRC_PM},
+    {0xD6, 0xFF, RO, "SMBus revision", "", SRC_PM},
+};
+
+const PciBitField Q35_MCH_BITS[] = {
+    PAM_BITS(0x90)
+    SMRAM_BITS(0x9D)
+    ESMRAMC_BITS(0x9E)
+};
+// clang-format on
 
 } // namespace
 
+#define TABLE(regs, bits) regs, COUNT(regs), bits, COUNT(bits)
+
 extern const PciChipsetTable PCI_INTEL_CHIPSETS[] = {
-    {0x8086, 0x7100, "Intel 82439TX (430TX)", "Intel 290559-001", I82439TX, COUNT(I82439TX)},
-    {0x8086, 0x1237, "Intel 82441FX (440FX)", "Intel 290549-001", I82441FX, COUNT(I82441FX)},
-    {0x8086, 0x7180, "Intel 82443LX (440LX)", "Intel 290564-001", I82443LX, COUNT(I82443LX)},
-    {0x8086, 0x7190, "Intel 82443BX (440BX/ZX)", "Intel 290633-001", I82443BX, COUNT(I82443BX)},
-    {0x8086, 0x7192, "Intel 82443BX (440BX/ZX, AGP off)", "Intel 290633-001", I82443BX,
-     COUNT(I82443BX)},
-    {0x8086, 0x7000, "Intel 82371SB PIIX3 ISA", "Intel 290550-001", PIIX3_ISA, COUNT(PIIX3_ISA)},
-    {0x8086, 0x7010, "Intel 82371SB PIIX3 IDE", "Intel 290550-001", PIIX3_IDE, COUNT(PIIX3_IDE)},
-    {0x8086, 0x7020, "Intel 82371SB PIIX3 USB", "Intel 290550-001", PIIX_USB, COUNT(PIIX_USB)},
-    {0x8086, 0x7110, "Intel 82371AB/EB PIIX4 ISA", "Intel 290562", PIIX4_ISA, COUNT(PIIX4_ISA)},
-    {0x8086, 0x7111, "Intel 82371AB/EB PIIX4 IDE", "Intel 290562", PIIX4_IDE, COUNT(PIIX4_IDE)},
-    {0x8086, 0x7112, "Intel 82371AB/EB PIIX4 USB", "Intel 290562", PIIX_USB, COUNT(PIIX_USB)},
-    {0x8086, 0x7113, "Intel 82371AB/EB PIIX4 power", "Intel 290562", PIIX4_PM, COUNT(PIIX4_PM)},
-    {0x8086, 0x29C0, "Intel 82G33/P35 MCH (QEMU q35)", "Intel 316966", Q35_MCH, COUNT(Q35_MCH)},
+    {0x8086, 0x7100, PCI_NOTE("Intel 82439TX (430TX)"), PCI_SOURCE("Intel 290559-001"),
+     TABLE(I82439TX, I82439TX_BITS)},
+    {0x8086, 0x1237, PCI_NOTE("Intel 82441FX (440FX)"), PCI_SOURCE("Intel 290549-001"),
+     TABLE(I82441FX, I82441FX_BITS)},
+    {0x8086, 0x7180, PCI_NOTE("Intel 82443LX (440LX)"), PCI_SOURCE("Intel 290564-001"),
+     TABLE(I82443LX, I82443LX_BITS)},
+    {0x8086, 0x7190, PCI_NOTE("Intel 82443BX (440BX/ZX)"), PCI_SOURCE("Intel 290633-001"),
+     TABLE(I82443BX, I82443BX_BITS)},
+    {0x8086, 0x7192, PCI_NOTE("Intel 82443BX (440BX/ZX, AGP off)"), PCI_SOURCE("Intel 290633-001"),
+     TABLE(I82443BX, I82443BX_BITS)},
+    {0x8086, 0x7000, PCI_NOTE("Intel 82371SB PIIX3 ISA"), PCI_SOURCE("Intel 290550-001"),
+     TABLE(PIIX3_ISA, PIIX3_ISA_BITS)},
+    {0x8086, 0x7010, PCI_NOTE("Intel 82371SB PIIX3 IDE"), PCI_SOURCE("Intel 290550-001"),
+     TABLE(PIIX3_IDE, PIIX3_IDE_BITS)},
+    {0x8086, 0x7020, PCI_NOTE("Intel 82371SB PIIX3 USB"), PCI_SOURCE("Intel 290550-001"),
+     TABLE(PIIX_USB, PIIX_USB_BITS)},
+    {0x8086, 0x7110, PCI_NOTE("Intel 82371AB/EB PIIX4 ISA"), PCI_SOURCE("Intel 290562"),
+     TABLE(PIIX4_ISA, PIIX4_ISA_BITS)},
+    {0x8086, 0x7111, PCI_NOTE("Intel 82371AB/EB PIIX4 IDE"), PCI_SOURCE("Intel 290562"),
+     TABLE(PIIX4_IDE, PIIX4_IDE_BITS)},
+    {0x8086, 0x7112, PCI_NOTE("Intel 82371AB/EB PIIX4 USB"), PCI_SOURCE("Intel 290562"),
+     TABLE(PIIX_USB, PIIX_USB_BITS)},
+    {0x8086, 0x7113, PCI_NOTE("Intel 82371AB/EB PIIX4 power"), PCI_SOURCE("Intel 290562"),
+     TABLE(PIIX4_PM, PIIX4_PM_BITS)},
+    {0x8086, 0x29C0, PCI_NOTE("Intel 82G33/P35 MCH (QEMU q35)"), PCI_SOURCE("Intel 316966"),
+     TABLE(Q35_MCH, Q35_MCH_BITS)},
 };
 
 extern const int PCI_INTEL_CHIPSET_COUNT = COUNT(PCI_INTEL_CHIPSETS);

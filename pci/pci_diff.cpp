@@ -1,12 +1,14 @@
 #include "pci_diff.h"
 
+#include "pci_access.h"
+#include "pci_bits.h"
 #include "pci_header.h"
 #include "pci_names.h"
+#include "pci_set.h"
 
 namespace
 {
 
-const char HEX_UPPER[] = "0123456789ABCDEF";
 const char HEX_LOWER[] = "0123456789abcdef";
 
 bool same_slot(const PciDumpFunction &a, const PciDumpFunction &b)
@@ -39,20 +41,27 @@ bool bios_assigns(unsigned header_type, unsigned offset)
     return false;
 }
 
-PciDiffReason reason_for(const PciDumpFunction &f, unsigned offset)
+// Why a change is left out, or the byte its line writes.
+PciChange change_of(const PciDumpFunction &b, const PciDumpFunction &a, unsigned offset)
 {
-    if (f.bus != 0)
-        return PCI_DIFF_NOT_BUS0;
-    unsigned type = f.bytes[PCI_HEADER_TYPE];
-    switch (pci_header_access(type, offset)) {
-    case PCI_READ_ONLY:
-        return PCI_DIFF_READ_ONLY;
-    case PCI_WRITE1_CLEAR:
-        return PCI_DIFF_WRITE1_CLEAR;
-    case PCI_WRITABLE:
-        break;
+    PciChange c = {&b, &a, offset, PCI_DIFF_WRITTEN, 0, 0};
+    if (b.bus != 0) {
+        c.reason = PCI_DIFF_OTHER_BUS;
+        return c;
     }
-    return bios_assigns(type, offset) ? PCI_DIFF_BIOS_ASSIGNS : PCI_DIFF_WRITTEN;
+    const unsigned before = b.bytes[offset], after = a.bytes[offset];
+    const unsigned changed = before ^ after;
+    const PciAccessBits access = pci_byte_access(b.bytes, offset);
+    const unsigned owned = pci_flagged_bits(b.bytes, offset, PCI_BITS_OWNED) & access.writable;
+    if (!(changed & access.writable))
+        c.reason = changed & access.clears ? PCI_DIFF_WRITE1_CLEAR : PCI_DIFF_READ_ONLY;
+    else if (bios_assigns(b.bytes[PCI_HEADER_TYPE], offset))
+        c.reason = PCI_DIFF_BIOS_ASSIGNS;
+    else if (!(changed & access.writable & ~owned))
+        c.reason = PCI_DIFF_OWNED;
+    c.value = static_cast<unsigned char>(((after & ~owned) | (before & owned)) & ~access.clears);
+    c.kept = static_cast<unsigned char>(changed & owned);
+    return c;
 }
 
 struct Text {
@@ -68,12 +77,6 @@ struct Text {
     {
         put(digits[(v >> 4) & 15]);
         put(digits[v & 15]);
-    }
-    void upper(unsigned v) // no leading zero: "7", "1F"
-    {
-        if (v > 15)
-            put(HEX_UPPER[(v >> 4) & 15]);
-        put(HEX_UPPER[v & 15]);
     }
     void slot(const PciDumpFunction &f)
     {
@@ -101,14 +104,17 @@ const char *pci_diff_reason(PciDiffReason reason)
         return "written";
     case PCI_DIFF_ONE_DUMP:
         return "left out: a function in one dump only";
-    case PCI_DIFF_NOT_BUS0:
-        return "left out: not on bus 0, which a settings line cannot leave";
+    case PCI_DIFF_OTHER_BUS:
+        return "left out: behind a bridge, on a bus the BIOS numbers at each start (a line "
+               "reaches it only through a device field of bus x 20 + device)";
     case PCI_DIFF_READ_ONLY:
         return "left out: read-only";
     case PCI_DIFF_WRITE1_CLEAR:
-        return "left out: write-1-to-clear status";
+        return "left out: write-1-to-clear: a line clears such bits, never sets them";
     case PCI_DIFF_BIOS_ASSIGNS:
         return "left out: a BAR, window or bus number the BIOS assigns";
+    case PCI_DIFF_OWNED:
+        return "left out: the BIOS or Windows set it at run time";
     }
     return "";
 }
@@ -121,7 +127,7 @@ int pci_diff(const PciDumpFunction *before, int before_count, const PciDumpFunct
         const PciDumpFunction &b = before[i];
         const PciDumpFunction *a = find(after, after_count, b);
         if (!a) {
-            proc({&b, nullptr, 0, PCI_DIFF_ONE_DUMP}, context);
+            proc({&b, nullptr, 0, PCI_DIFF_ONE_DUMP, 0, 0}, context);
             changes++;
             continue;
         }
@@ -129,13 +135,13 @@ int pci_diff(const PciDumpFunction *before, int before_count, const PciDumpFunct
             if (!pci_dump_known(b, reg) || !pci_dump_known(*a, reg) ||
                 b.bytes[reg] == a->bytes[reg])
                 continue;
-            proc({&b, a, reg, reason_for(b, reg)}, context);
+            proc(change_of(b, *a, reg), context);
             changes++;
         }
     }
     for (int i = 0; i < after_count; i++) {
         if (!find(before, before_count, after[i])) {
-            proc({nullptr, &after[i], 0, PCI_DIFF_ONE_DUMP}, context);
+            proc({nullptr, &after[i], 0, PCI_DIFF_ONE_DUMP, 0, 0}, context);
             changes++;
         }
     }
@@ -144,15 +150,7 @@ int pci_diff(const PciDumpFunction *before, int before_count, const PciDumpFunct
 
 int pci_diff_setting(char *out, const PciChange &c)
 {
-    Text t = {out, 0};
-    t.byte(c.offset, HEX_UPPER);
-    t.put(',');
-    t.byte(c.after->bytes[c.offset], HEX_UPPER);
-    t.put(',');
-    t.upper(c.after->dev);
-    t.put(',');
-    t.upper(c.after->fn);
-    return t.end();
+    return pci_set_line(out, c.after->bus, c.after->dev, c.after->fn, c.offset, c.value);
 }
 
 int pci_diff_row(char *out, const PciChange &c)
@@ -175,6 +173,22 @@ int pci_diff_row(char *out, const PciChange &c)
     t.byte(c.after->bytes[c.offset], HEX_LOWER);
     t.put("  ");
     t.put(pci_diff_reason(c.reason));
+    // The owned field that keeps its byte, or that a written line leaves.
+    unsigned owned = c.reason == PCI_DIFF_OWNED
+                         ? (c.before->bytes[c.offset] ^ c.after->bytes[c.offset])
+                         : c.kept;
+    for (unsigned bit = 0; owned && bit < 8; bit++) {
+        const PciBitField *field = pci_bit_field(f.bytes, c.offset, bit);
+        if (!(owned >> bit & 1) || !field || !(field->flags & PCI_BITS_OWNED))
+            continue;
+        t.put(c.reason == PCI_DIFF_OWNED ? " (" : ", keeping BEFORE's ");
+        t.put(field->name);
+        if (c.reason == PCI_DIFF_OWNED)
+            t.put(")");
+        owned &= ~field->mask;
+        if (c.reason != PCI_DIFF_OWNED)
+            t.put(" (the BIOS or Windows set it)");
+    }
     return t.end();
 }
 
@@ -185,7 +199,21 @@ struct Printing {
     PciTextProc out, err;
     void *context;
     int lines;
+    const unsigned char *id;     // of the change being printed
+    unsigned char before, value; // its byte now and after the line
 };
+
+void WarnProc(const PciBitField &field, void *context)
+{
+    Printing *p = static_cast<Printing *>(context);
+    if (!(field.flags & PCI_BITS_HANGS))
+        return;
+    char text[PCI_BITS_TEXT_MAX];
+    p->err("  warning: ", p->context);
+    pci_consequence_text(text, p->id, field, p->before, p->value);
+    p->err(text, p->context);
+    p->err("\r\n", p->context);
+}
 
 void PrintChangeProc(const PciChange &c, void *context)
 {
@@ -195,9 +223,26 @@ void PrintChangeProc(const PciChange &c, void *context)
     p->err(text, p->context);
     if (c.reason != PCI_DIFF_WRITTEN)
         return;
+    p->id = c.before->bytes;
+    p->before = c.before->bytes[c.offset];
+    p->value = pci_after_write(c.before->bytes, c.offset, p->before, c.value);
+    pci_consequences(c.before->bytes, c.offset, p->before, p->value, WarnProc, p);
     pci_diff_setting(text, c);
     p->out(text, p->context);
     p->lines++;
+}
+
+// Whether one dump shows only a function's 64-byte header where the other
+// shows more: the bytes from 40 up were then not compared.
+bool header_only_against_full(const PciDumpFunction *before, int before_count,
+                              const PciDumpFunction *after, int after_count)
+{
+    for (int i = 0; i < before_count; i++) {
+        const PciDumpFunction *a = find(after, after_count, before[i]);
+        if (a && pci_dump_known(before[i], 0x40) != pci_dump_known(*a, 0x40))
+            return true;
+    }
+    return false;
 }
 
 // "12"
@@ -216,13 +261,17 @@ const char *decimal(char *buf, unsigned v)
 int pci_diff_print(const PciDumpFunction *before, int before_count, const PciDumpFunction *after,
                    int after_count, PciTextProc out, PciTextProc err, void *context)
 {
-    Printing p = {out, err, context, 0};
+    Printing p = {out, err, context, 0, nullptr, 0, 0};
     int changes = pci_diff(before, before_count, after, after_count, PrintChangeProc, &p);
     char number[12];
     err(decimal(number, static_cast<unsigned>(changes)), context);
     err(changes == 1 ? " change, " : " changes, ", context);
     err(decimal(number, static_cast<unsigned>(p.lines)), context);
     err(p.lines == 1 ? " settings line\r\n" : " settings lines\r\n", context);
+    if (header_only_against_full(before, before_count, after, after_count))
+        err("warning: one dump shows only the 64-byte headers (kvtlpeek /h): bytes from 40 up "
+            "were not compared\r\n",
+            context);
     if (p.lines > PCI_SETTINGS_MAX) {
         err("warning: Sorvenka applies the first ", context);
         err(decimal(number, PCI_SETTINGS_MAX), context);

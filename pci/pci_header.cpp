@@ -113,34 +113,9 @@ const PciRegister *pci_header_register(unsigned header_type_byte, unsigned offse
     return nullptr;
 }
 
-PciAccess pci_header_access(unsigned header_type_byte, unsigned offset)
+unsigned pci_header_end(unsigned header_type_byte)
 {
-    unsigned layout = pci_header_layout(header_type_byte);
-    if (offset == 0x06 || offset == 0x07)
-        return PCI_WRITE1_CLEAR;
-    if (offset <= 0x03 || (offset >= 0x08 && offset <= 0x0B) || offset == PCI_HEADER_TYPE ||
-        offset == 0x3D)
-        return PCI_READ_ONLY;
-    if (offset == pci_capability_pointer(header_type_byte) && layout <= 2)
-        return PCI_READ_ONLY;
-    // Subsystem IDs of an ordinary function; a bridge has its windows there.
-    if (layout == 0 && offset >= 0x2C && offset <= 0x2F)
-        return PCI_READ_ONLY;
-    return PCI_WRITABLE;
-}
-
-unsigned char pci_after_write(unsigned header_type_byte, unsigned offset, unsigned char old,
-                              unsigned char value)
-{
-    switch (pci_header_access(header_type_byte, offset)) {
-    case PCI_READ_ONLY:
-        return old;
-    case PCI_WRITE1_CLEAR:
-        return static_cast<unsigned char>(old & ~value);
-    case PCI_WRITABLE:
-        break;
-    }
-    return value;
+    return pci_header_layout(header_type_byte) == 2 ? 0x48 : PCI_HEADER_BYTES;
 }
 
 unsigned pci_capability_pointer(unsigned header_type_byte)

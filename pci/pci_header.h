@@ -32,16 +32,9 @@ unsigned pci_header_layout(unsigned header_type_byte);
 // past the standard header (where the chipset's own registers start).
 const PciRegister *pci_header_register(unsigned header_type_byte, unsigned offset);
 
-enum PciAccess {
-    PCI_WRITABLE,     // as far as the standard says (the chipset may differ)
-    PCI_READ_ONLY,    // a write leaves the byte as it is
-    PCI_WRITE1_CLEAR, // each 1 written clears that bit, a 0 leaves it
-};
-PciAccess pci_header_access(unsigned header_type_byte, unsigned offset);
-
-// The byte after writing `value` over `old`, as far as the standard knows.
-unsigned char pci_after_write(unsigned header_type_byte, unsigned offset, unsigned char old,
-                              unsigned char value);
+// Where the standard header ends and the chipset's own registers start:
+// 0x48 in a CardBus bridge (its legacy-mode base ends there), else 0x40.
+unsigned pci_header_end(unsigned header_type_byte);
 
 // Where the capability pointer is: 0x34, or 0x14 in a CardBus bridge.
 unsigned pci_capability_pointer(unsigned header_type_byte);

@@ -10,8 +10,7 @@ const char *pci_byte_name(const unsigned char *space, unsigned offset, const cha
     unsigned type = space[PCI_HEADER_TYPE];
     if (const PciRegister *r = pci_header_register(type, offset))
         return r->name;
-    unsigned header_end = pci_header_layout(type) == 2 ? 0x48 : PCI_HEADER_BYTES;
-    if (offset >= header_end) {
+    if (offset >= pci_header_end(type)) {
         unsigned vendor = space[0] | space[1] << 8, device = space[2] | space[3] << 8;
         if (const PciRegisterName *r =
                 pci_chipset_register(pci_chipset_table(vendor, device), offset)) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config_ports.h"
+#include "pci_access.h"
 #include "pci_dump.h"
 #include "pci_header.h"
 
@@ -76,20 +77,13 @@ Target decode(std::uint32_t a, std::uint16_t data_port)
     return t;
 }
 
-std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes)
-{
-    std::array<std::uint8_t, 256> w;
-    for (unsigned reg = 0; reg < 256; reg++)
-        w[reg] = pci_header_access(bytes[PCI_HEADER_TYPE], reg) == PCI_WRITABLE ? 0xFF : 0;
-    return w;
-}
-
 void Chipset::add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name)
 {
-    Function f{std::move(name), bytes, standard_writable(bytes)};
+    Function f{std::move(name), bytes, {}};
     for (unsigned reg = 0; reg < 256; reg++) {
-        bool clears = pci_header_access(bytes[PCI_HEADER_TYPE], reg) == PCI_WRITE1_CLEAR;
-        f.clears[reg] = clears ? 0xFF : 0;
+        PciAccessBits a = pci_byte_access(bytes.data(), reg);
+        f.writable[reg] = a.writable;
+        f.clears[reg] = a.clears;
         f.known[reg] = true;
     }
     functions_[at] = std::move(f);

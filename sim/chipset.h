@@ -82,15 +82,11 @@ struct Function {
     bool every_function = false;
 };
 
-// Mask with the bytes the standard header makes read-only or
-// write-1-to-clear (pci/pci_header.h) taking no plain write.
-std::array<std::uint8_t, 256> standard_writable(const std::array<std::uint8_t, 256> &bytes);
-
 class Chipset
 {
 public:
-    // Adds (or replaces) a function with the standard write mask, its
-    // status register write-1-to-clear, every byte known.
+    // Adds (or replaces) a function with the write and write-1-to-clear
+    // masks pci/pci_access.h gives its bytes, every byte known.
     void add_function(Bdf at, const std::array<std::uint8_t, 256> &bytes, std::string name = "");
     void set_writable(Bdf at, unsigned reg, std::uint8_t mask);
     // Adds the functions of an "lspci -x/-xx/-xxx/-xxxx" dump as

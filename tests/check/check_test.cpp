@@ -190,18 +190,18 @@ TEST(KvtlcheckLines, NumberedAsAnEditorShowsThem)
 
 TEST(KvtlcheckLines, ReportEveryColumnOfAnAppliedLine)
 {
-    kvtlcheck::Report r = check("43,5A,7,1\n7A,F3\n");
+    kvtlcheck::Report r = check("4B,11,7,1\n7A,F3\n");
     ASSERT_EQ(r.applied.size(), 2u);
     const kvtlcheck::Applied &a = r.applied[0];
-    EXPECT_EQ(a.text, "43,5A,7,1\n");
-    EXPECT_EQ(a.address, 0x80003943u);
+    EXPECT_EQ(a.text, "4B,11,7,1\n");
+    EXPECT_EQ(a.address, 0x8000394Bu);
     EXPECT_EQ(a.port, 0xCFF);
     EXPECT_EQ(sim::format(a.reaches), "00:07.1");
-    EXPECT_EQ(a.offset, 0x43u);
+    EXPECT_EQ(a.offset, 0x4Bu);
     EXPECT_TRUE(a.present);
-    EXPECT_EQ(a.before, 0xA3);
-    EXPECT_EQ(a.written, 0x5A);
-    EXPECT_EQ(a.after, 0x5A);
+    EXPECT_EQ(a.before, 0x02);
+    EXPECT_EQ(a.written, 0x11);
+    EXPECT_EQ(a.after, 0x11);
     // Power management control keeps its reserved upper nibble.
     const kvtlcheck::Applied &b = r.applied[1];
     EXPECT_EQ(b.before, 0x0A);

@@ -19,6 +19,7 @@
 #include "check.h"
 #include "e2e.h"
 #include "pci_dump.h"
+#include "pci_access.h"
 #include "pci_header.h"
 #include "settings_files.h"
 #include "trace.h"
@@ -486,8 +487,10 @@ bool preview_can_know(const kvtlcheck::Report &report, const sim::Chipset &m)
         const unsigned type = m.peek(a.reaches, PCI_HEADER_TYPE) & 0x7F;
         if (a.present && (type == 1 || type == 2) && (a.offset == 0x19 || a.offset == 0x1A))
             return false;
-        took[key] = !a.present || a.after == pci_after_write(m.peek(a.reaches, PCI_HEADER_TYPE),
-                                                             a.offset, a.before, a.written);
+        std::uint8_t id[16];
+        for (unsigned i = 0; i < 16; i++)
+            id[i] = m.peek(a.reaches, i);
+        took[key] = !a.present || a.after == pci_after_write(id, a.offset, a.before, a.written);
     }
     return true;
 }

@@ -73,7 +73,8 @@ TEST(PciConfig, WorkedExampleReadsThenWritesTheIdeTimingByte)
     cfg_write_byte(0x43, 7, 1, 0x5A);
 
     EXPECT_TRACE(ports(), applied_line(0x80003943, 0x5A, 0xA3));
-    EXPECT_EQ(sim::active_chipset().peek({0, 7, 1}, 0x43), 0x5A);
+    // IDETIM bits 11-10 are reserved (86Box intel_piix.c: 43h takes F3).
+    EXPECT_EQ(sim::active_chipset().peek({0, 7, 1}, 0x43), 0x52);
     EXPECT_EQ(journal_entry(0).previous, 0xA3u);
 }
 

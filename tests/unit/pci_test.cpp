@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "pci_access.h"
 #include "pci_dump.h"
 #include "pci_header.h"
 
@@ -55,29 +56,50 @@ TEST(PciHeader, NamesAndWidthsAsPciutils)
     }
 }
 
-TEST(PciHeader, WhatAWriteLeaves)
+// Expected bytes from QEMU's masks (hw/pci/pci.c: pci_init_wmask,
+// pci_init_w1cmask, pci_init_mask_bridge) and the chipsets' sources.
+TEST(PciAccess, WhatAWriteLeaves)
 {
     const struct {
-        unsigned header_type, offset, old, value, after;
+        unsigned vendor, device, header_type, offset, old, value, after;
     } cases[] = {
-        {0x00, 0x00, 0x86, 0x00, 0x86}, // vendor ID
-        {0x00, 0x06, 0x90, 0x10, 0x80}, // status: a written 1 clears
-        {0x01, 0x07, 0x22, 0x00, 0x22}, // status: a 0 leaves
-        {0x00, 0x34, 0xA0, 0x00, 0xA0}, // capability pointer
-        {0x01, 0x34, 0xA0, 0x00, 0xA0},
-        {0x02, 0x34, 0xA0, 0x00, 0x00}, // a CardBus bridge's I/O base
-        {0x02, 0x14, 0x80, 0x00, 0x80}, // ... whose capability pointer is here
-        {0x00, 0x2C, 0x86, 0x00, 0x86}, // subsystem IDs of an ordinary function
-        {0x01, 0x2C, 0x86, 0x00, 0x00}, // a bridge's prefetchable limit
-        {0x00, 0x3D, 0x01, 0x02, 0x01}, // interrupt pin
-        {0x00, 0x3C, 0x0B, 0x05, 0x05}, // interrupt line
-        {0x00, 0x50, 0x00, 0x33, 0x33}, // past the header: the chipset's
+        {0, 0, 0x00, 0x00, 0x86, 0x00, 0x86}, // vendor ID
+        {0, 0, 0x00, 0x06, 0x80, 0xFF, 0x80}, // status low byte: no bit clears
+        {0, 0, 0x00, 0x06, 0x90, 0x10, 0x90},
+        {0, 0, 0x00, 0x07, 0xFB, 0xFF, 0x02}, // high byte clears, DEVSEL stays
+        {0, 0, 0x01, 0x07, 0x22, 0x00, 0x22}, // a 0 leaves
+        {0, 0, 0x01, 0x1E, 0xA0, 0x00, 0xA0}, // secondary status likewise
+        {0, 0, 0x01, 0x1F, 0x00, 0xFF, 0x00},
+        {0, 0, 0x01, 0x1F, 0xC2, 0x40, 0x82},
+        {0, 0, 0x02, 0x17, 0x20, 0x20, 0x00}, // CardBus secondary status
+        {0, 0, 0x00, 0x05, 0x00, 0xFF, 0x07}, // command bits 15-11 reserved
+        {0, 0, 0x00, 0x34, 0xA0, 0x00, 0xA0}, // capability pointer
+        {0, 0, 0x01, 0x34, 0xA0, 0x00, 0xA0},
+        {0, 0, 0x02, 0x34, 0xA0, 0x00, 0x00}, // a CardBus bridge's I/O base
+        {0, 0, 0x02, 0x14, 0x80, 0x00, 0x80}, // ... whose capability pointer is here
+        {0, 0, 0x00, 0x2C, 0x86, 0x00, 0x86}, // subsystem IDs of an ordinary function
+        {0, 0, 0x01, 0x2C, 0x86, 0x00, 0x00}, // a bridge's prefetchable limit
+        {0, 0, 0x01, 0x1C, 0x01, 0xF0, 0xF1}, // I/O base: width bits stay
+        {0, 0, 0x01, 0x3F, 0x04, 0xFF, 0x0B}, // bridge control: discard status clears
+        {0, 0, 0x00, 0x3D, 0x01, 0x02, 0x01}, // interrupt pin
+        {0, 0, 0x00, 0x3E, 0x00, 0x10, 0x00}, // MIN_GNT
+        {0, 0, 0x00, 0x3C, 0x0B, 0x05, 0x05}, // interrupt line
+        {0, 0, 0x00, 0x50, 0x00, 0x33, 0x33}, // past the header, no table
+        // 440BX ERRSTS (86Box intel_4x0.c) and PIIX4 UDMACTL (86Box intel_piix.c).
+        {0x8086, 0x7190, 0x00, 0x92, 0x13, 0x01, 0x12},
+        {0x8086, 0x7111, 0x00, 0x48, 0x05, 0xFF, 0x0F},
+        {0x8086, 0x7111, 0x00, 0x41, 0xA3, 0x0C, 0x00}, // IDETIM bits 11-10 reserved
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(pci_after_write(c.header_type, c.offset, static_cast<unsigned char>(c.old),
+    for (const auto &c : cases) {
+        unsigned char id[16] = {
+            static_cast<unsigned char>(c.vendor), static_cast<unsigned char>(c.vendor >> 8),
+            static_cast<unsigned char>(c.device), static_cast<unsigned char>(c.device >> 8)};
+        id[PCI_HEADER_TYPE] = static_cast<unsigned char>(c.header_type);
+        EXPECT_EQ(pci_after_write(id, c.offset, static_cast<unsigned char>(c.old),
                                   static_cast<unsigned char>(c.value)),
                   c.after)
-            << "type " << c.header_type << " offset " << c.offset;
+            << std::hex << c.device << " type " << c.header_type << " offset " << c.offset;
+    }
 }
 
 TEST(PciHeader, CapabilityListWalk)

@@ -4,6 +4,7 @@
 // register reads the byte the earlier one would have left there.
 #include "file_io.h"
 #include "kvtlpeek.h"
+#include "pci_access.h"
 #include "pci_config.h"
 #include "pci_header.h"
 #include "pci_names.h"
@@ -49,6 +50,16 @@ static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
     return hw_in32(CONFIG_DATA);
 }
 
+// The first 16 bytes of the function the address selects: IDs, header type.
+static void function_id(std::uint32_t address, std::uint8_t *id)
+{
+    for (unsigned reg = 0; reg < 16; reg += 4) {
+        std::uint32_t d = function_dword(address, reg);
+        for (unsigned i = 0; i < 4; i++)
+            id[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
+    }
+}
+
 // A function answers at the address when its vendor ID is not FFFF.
 static bool function_answers(std::uint32_t address)
 {
@@ -89,7 +100,8 @@ void port_out8(std::uint16_t port, std::uint8_t value)
     std::uint32_t address = g_address;
     if (!function_answers(address))
         return;
-    unsigned header_type = (function_dword(address, 0x0C) >> 16) & 0xFF;
+    std::uint8_t id[16];
+    function_id(address, id);
     int i = shadow_find(key);
     std::uint8_t old;
     if (i >= 0) {
@@ -98,7 +110,7 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         hw_out32(CONFIG_ADDRESS, address);
         old = hw_in8(port);
     }
-    std::uint8_t after = pci_after_write(header_type, key & 0xFF, old, value);
+    std::uint8_t after = pci_after_write(id, key & 0xFF, old, value);
     if (after == old)
         return;
     if (i < 0) {
@@ -115,11 +127,7 @@ static const char *register_name(std::uint32_t address, std::uint32_t port)
     if (!function_answers(address))
         return "-";
     std::uint8_t header[16];
-    for (unsigned reg = 0; reg < 16; reg += 4) {
-        std::uint32_t d = function_dword(address, reg);
-        for (unsigned i = 0; i < 4; i++)
-            header[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
-    }
+    function_id(address, header);
     return pci_byte_name(header, (address & 0xFC) | (port & 3u), nullptr);
 }
 
