@@ -18,8 +18,8 @@
 
 #include "check.h"
 #include "e2e.h"
-#include "pci_dump.h"
 #include "pci_access.h"
+#include "pci_dump.h"
 #include "pci_header.h"
 #include "settings_files.h"
 #include "trace.h"
