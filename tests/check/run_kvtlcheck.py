@@ -100,6 +100,18 @@ def main():
     rc, out, err = run("--machine", write("bad.txt", b"not a dump\n"), clean)
     check(rc == 2 and out == "", "bad dump: exit 2")
 
+    # --set: the line on stdout as the 9x PC reads it, warnings on stderr,
+    # status 3 where no line can.
+    for argv, status, line, warns in [
+            (["--set", "00:07.1", "48", "02:02"], 0, "48,07,7,1\r\n", False),
+            (["--set", "00:07.1", "41", "00:80"], 1, "41,23,7,1\r\n", True),
+            (["--set", "00:07.1", "100", "01"], 3, "", False),
+            (["--set", "00:07.1", "48"], 2, "", False)]:
+        p = subprocess.run(prefix + [args.tool] + argv, capture_output=True, env=env, timeout=240)
+        check((p.returncode, p.stdout.decode()) == (status, line),
+              "%s: status %d, %r" % (" ".join(argv), p.returncode, p.stdout))
+        check(("warning:" in p.stderr.decode()) == warns, "%s warns: %r" % (argv, p.stderr))
+
     print("%d failure(s)" % len(failures))
     return 1 if failures else 0
 

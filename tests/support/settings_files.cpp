@@ -8,11 +8,12 @@ namespace files
 namespace
 {
 
-// 64 distinct writable registers: PIIX4 ISA bridge 0x40..0x7F.
+// 64 distinct writable registers that nobody else owns: PIIX4 ISA bridge
+// 0x80..0xBF.
 std::string sixty_four_lines()
 {
     std::string s;
-    for (int reg = 0x40; reg < 0x80; reg++) {
+    for (int reg = 0x80; reg < 0xC0; reg++) {
         char line[16];
         std::snprintf(line, sizeof line, "%X,1,7\n", reg);
         s += line;
@@ -22,8 +23,9 @@ std::string sixty_four_lines()
 
 } // namespace
 
-// Host bridge 0x50-0x5F, ISA bridge 0x40-0x7F and IDE 0x50 take any byte on
-// the default machine, so only the edge a file is named for stands out.
+// Host bridge 0x50-0x56, ISA bridge 0x80-0xBF and IDE 0x50 take any byte on
+// the default machine and nothing else owns them, so only the edge a file is
+// named for stands out.
 const std::vector<Named> &sharp_edges()
 {
     static const std::vector<Named> files = {
@@ -49,9 +51,13 @@ const std::vector<Named> &sharp_edges()
         {"read-only bits", "48,5A,7,1\n"},
         {"register named twice", "50,0C\n51,0D\n50,0E\n"},
         {"I/O decoding and bus mastering off", "4,0,7,1\n"},
-        {"command bits set again", "4,7,7,1\n"},
+        {"command bits set again", "4,5,7,1\n"},
         {"a bridge's bus numbers", "19,3,C\n1A,3,C\n"},
         {"a bus number as it is", "19,2,C\n"},
+        {"IDE decode off: the boot disk's channel vanishes", "41,5A,7,1\n"},
+        {"IRQ routing that Windows owns", "60,0A,7\n"},
+        {"the interrupt line the BIOS set", "3C,05,B\n"},
+        {"status bits cleared", "07,22\n"},
         {"named again through reserved address bits", "50,0C\n50,0D,2000\n"},
         {"64 lines", sixty_four_lines()},
         {"65th line", sixty_four_lines() + "50,0C\n51,0D\n"},

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "chipset_tables.h"
 #include "file_io.h"
+#include "pci_access.h"
+#include "pci_bits.h"
 #include "pci_config.h"
 #include "pci_header.h"
 #include "pci_names.h"
@@ -190,12 +193,52 @@ void check_machine(Applied &a, const sim::Chipset &chip)
         warn(a, Kind::Absent,
              "nothing answers at " + sim::format(a.reaches) + " (" + what +
                  " on this machine): the read gives FF and the write goes nowhere");
-    } else if (a.known && a.after != a.written) {
+        return;
+    }
+    if (!a.known)
+        return;
+    // Write-1-to-clear bits follow their own rule: a 1 clears, a 0 leaves.
+    const std::uint8_t clears = chip.function(a.reaches)->clears[a.offset];
+    const unsigned kept = (a.written ^ a.after) & ~clears;
+    if (kept)
         warn(a, Kind::ReadOnly,
              sim::format(a.reaches) + " register " + hex(a.offset) + " did not take " +
-                 hex(a.written) + ": it reads back " + hex(a.after) + " (bits " +
-                 hex(a.written ^ a.after) + " did not change)");
-    }
+                 hex(a.written) + ": it reads back " + hex(a.after) + " (bits " + hex(kept) +
+                 " did not change)");
+    const unsigned cleared = a.before & a.written & clears;
+    if (cleared)
+        warn(a, Kind::Clears,
+             sim::format(a.reaches) + " " + a.reg_name + " bits " + hex(cleared) +
+                 " are cleared by the 1s written there: nothing sets them again, so Exit "
+                 "cannot put them back and what they recorded is lost");
+}
+
+// Bits that can hang a running PC, or that the BIOS or Windows own: the
+// chipset tables' and the standard header's words on each one the line
+// changes. The command register's lost decode bits are told above.
+void check_consequences(Applied &a, bool stops_told)
+{
+    if (!a.present || !a.known || a.after == a.before)
+        return;
+    struct Told {
+        Applied *a;
+        unsigned skip;
+    } told = {
+        &a, stops_told && a.offset == PCI_COMMAND
+                ? (a.before & ~a.after & (PCI_COMMAND_IO | PCI_COMMAND_MEMORY | PCI_COMMAND_MASTER))
+                : 0u};
+    pci_consequences(
+        a.id, a.offset, a.before, a.after,
+        [](const PciBitField &f, void *context) {
+            Told &t = *static_cast<Told *>(context);
+            if (((t.a->before ^ t.a->after) & f.mask & ~t.skip) == 0)
+                return;
+            char text[PCI_BITS_TEXT_MAX];
+            pci_consequence_text(text, t.a->id, f, t.a->before, t.a->after);
+            warn(*t.a, f.flags & PCI_BITS_HANGS ? Kind::Hazard : Kind::Owned,
+                 sim::format(t.a->reaches) + " " + text);
+        },
+        &told);
 }
 
 // A CR that is not part of a CR LF, with text after it in the same piece:
@@ -255,6 +298,12 @@ const char *kind_name(Kind k)
         return "stops-answering";
     case Kind::BusNumbers:
         return "bus-numbers";
+    case Kind::Hazard:
+        return "can-hang";
+    case Kind::Owned:
+        return "owned";
+    case Kind::Clears:
+        return "clears";
     }
     return "?";
 }
@@ -351,7 +400,15 @@ void CheckPieceProc(const char *line, int count, bool applied)
     if (a.present) {
         const sim::Function *fn = p.chip->function(t.bdf);
         a.name = fn->name;
-        a.reg_name = pci_byte_name(fn->bytes.data(), t.reg, nullptr);
+        const char *note = "";
+        a.reg_name = pci_byte_name(fn->bytes.data(), t.reg, &note);
+        a.note = note;
+        std::copy(fn->bytes.begin(), fn->bytes.begin() + 16, a.id);
+        if (const PciChipsetTable *table =
+                pci_chipset_table(a.id[0] | a.id[1] << 8, a.id[2] | a.id[3] << 8)) {
+            a.chip = table->chip;
+            a.source = table->source;
+        }
         a.known = fn->known[t.reg];
         p.places.push_back({placed, t.reg});
     }
@@ -362,7 +419,9 @@ void CheckPieceProc(const char *line, int count, bool applied)
     check_fields(a, text);
     check_numbers(a);
     check_machine(a, *p.chip);
+    const size_t before_header = a.warnings.size();
     check_header(a, *p.chip);
+    check_consequences(a, a.warnings.size() > before_header);
     for (const Applied &earlier : p.report->applied) {
         if ((earlier.address & ADDRESS_DECODED) != (a.address & ADDRESS_DECODED))
             continue;

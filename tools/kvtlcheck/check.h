@@ -30,6 +30,9 @@ enum class Kind {
     Nul,            // a NUL byte that cuts a line short or makes it skipped
     StopsAnswering, // command register bits 0-2 cleared: decoding or bus mastering off
     BusNumbers,     // a bridge's bus numbers changed: the buses behind it move
+    Hazard,         // a bit that can hang a running PC changes (pci_bits.h)
+    Owned,          // bits the BIOS or Windows set at run time change
+    Clears,         // write-1-to-clear bits cleared: nothing can set them again
 };
 const char *kind_name(Kind k); // "register-0", "not-hex", ...
 
@@ -52,6 +55,10 @@ struct Applied {
     bool present;          // a function answers there
     std::string name;      // its name on the machine, if any
     std::string reg_name;  // the register's: "STATUS", "PAM3", "device-specific"
+    std::string note;      // the chipset table's words on it, or ""
+    std::string chip;      // the chipset table's chip, or ""
+    std::string source;    // the datasheet the table was read from, or ""
+    std::uint8_t id[16];   // the function's IDs and header type, when present
     bool known;            // the machine's dump shows the byte (else before/after unknown)
     std::uint8_t before, written, after;
     std::vector<Warning> warnings;
@@ -90,6 +97,14 @@ std::string hex(std::uint32_t v, int width = 2);
 std::string render_table(const Report &report, const std::string &file, bool colour);
 // One array, one object per applied line.
 std::string render_json(const Report &report);
+
+// kvtlcheck --set: the settings line that sets the bits of `mask` to those
+// of `value` in register `reg` of `at` and keeps the others, from the
+// machine's byte; warnings about it into `warnings`. False, with `error`,
+// when no line can do it (register above FF, nothing at `at`, a byte the
+// dump does not show, bits of the mask that no write changes).
+bool set_line(const sim::Chipset &machine, sim::Bdf at, unsigned reg, unsigned value, unsigned mask,
+              std::string *line, std::vector<std::string> *warnings, std::string *error);
 
 // A machine dump as the library reads it; false with "line N: what".
 bool read_dump(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "check.h"
+#include "pci_bits.h"
 
 namespace kvtlcheck
 {
@@ -51,6 +52,20 @@ std::string json_string(const std::string &bytes)
     return s + "\"";
 }
 
+// Each bit the line changed, as pci_changed_bits_text words it.
+std::string bits_text(const Applied &a)
+{
+    char text[PCI_BITS_TEXT_MAX];
+    pci_changed_bits_text(text, a.id, a.offset, a.before, a.after);
+    return text;
+}
+
+// The applied line changed a byte the machine shows.
+bool changed(const Applied &a)
+{
+    return a.present && a.known && a.before != a.after;
+}
+
 } // namespace
 
 std::string render_table(const Report &report, const std::string &file, bool colour)
@@ -77,6 +92,7 @@ std::string render_table(const Report &report, const std::string &file, bool col
 
     if (report.applied.empty())
         rows.clear();
+    std::vector<std::string> chips_told; // functions whose chip was named
     for (size_t n = 0; n < rows.size(); n++) {
         std::string row;
         for (size_t i = 0; i < rows[n].size(); i++) {
@@ -89,8 +105,19 @@ std::string render_table(const Report &report, const std::string &file, bool col
         out += (n == 0 ? paint(BOLD, row) : row) + "\n";
         if (n == 0)
             continue;
-        for (const Warning &w : report.applied[n - 1].warnings)
-            out += std::string(width[0] + 2, ' ') + paint(YELLOW, "warning:") + " " + w.text + "\n";
+        const Applied &a = report.applied[n - 1];
+        const std::string indent(width[0] + 2, ' '), at = sim::format(a.reaches);
+        if (!a.chip.empty() &&
+            std::find(chips_told.begin(), chips_told.end(), at) == chips_told.end()) {
+            chips_told.push_back(at);
+            out += indent + at + ": " + a.chip + " (" + a.source + ")\n";
+        }
+        if (!a.note.empty())
+            out += indent + a.reg_name + ": " + a.note + "\n";
+        if (changed(a))
+            out += indent + "changes " + bits_text(a) + "\n";
+        for (const Warning &w : a.warnings)
+            out += indent + paint(YELLOW, "warning:") + " " + w.text + "\n";
     }
 
     for (const Warning &w : report.file_warnings)
@@ -127,16 +154,33 @@ std::string render_json(const Report &report)
             return std::string("\"") + key + "\": " + (a.known ? std::to_string(v) : "null") + ", ";
         };
         out += n ? ",\n " : "\n ";
-        out +=
-            "{" + num("line", a.line) + num("last_line", a.last_line) +
-            "\"text\": " + json_string(a.text) + ", " + num("register", a.reg) +
-            num("value", a.value) + num("device", a.device) + num("function", a.function) +
-            num("address", a.address) + num("port", a.port) + "\"reaches\": {" +
-            "\"bdf\": " + json_string(sim::format(a.reaches)) + ", " + num("bus", a.reaches.bus) +
-            num("device", a.reaches.dev) + num("function", a.reaches.fn) +
-            num("register", a.offset) + "\"present\": " + (a.present ? "true" : "false") +
-            ", \"name\": " + json_string(a.name) + "}, " + "\"name\": " + json_string(a.reg_name) +
-            ", " + known("before", a.before) + num("written", a.written) + known("after", a.after);
+        out += "{" + num("line", a.line) + num("last_line", a.last_line) +
+               "\"text\": " + json_string(a.text) + ", " + num("register", a.reg) +
+               num("value", a.value) + num("device", a.device) + num("function", a.function) +
+               num("address", a.address) + num("port", a.port) + "\"reaches\": {" +
+               "\"bdf\": " + json_string(sim::format(a.reaches)) + ", " +
+               num("bus", a.reaches.bus) + num("device", a.reaches.dev) +
+               num("function", a.reaches.fn) + num("register", a.offset) +
+               "\"present\": " + (a.present ? "true" : "false") +
+               ", \"name\": " + json_string(a.name) + ", \"chip\": " + json_string(a.chip) + "}, " +
+               "\"name\": " + json_string(a.reg_name) + ", " + known("before", a.before) +
+               num("written", a.written) + known("after", a.after);
+        out += "\"note\": " + json_string(a.note) + ", \"changed_bits\": ";
+        if (!a.present || !a.known) {
+            out += "null, ";
+        } else {
+            std::string bits;
+            for (unsigned bit = 0; bit < 8; bit++) {
+                if (!((a.before ^ a.after) >> bit & 1))
+                    continue;
+                const PciBitField *f = pci_bit_field(a.id, a.offset, bit);
+                bits += (bits.empty() ? "{" : ", {") + num("bit", bit) +
+                        num("from", a.before >> bit & 1) +
+                        "\"to\": " + std::to_string(a.after >> bit & 1) +
+                        (f ? ", \"name\": " + json_string(f->name) : "") + "}";
+            }
+            out += "[" + bits + "], ";
+        }
         std::string texts, kinds;
         for (const Warning &w : a.warnings) {
             texts += (texts.empty() ? "" : ", ") + json_string(w.text);
