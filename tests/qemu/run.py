@@ -44,6 +44,21 @@ MACHINES = {
 KNOWN_MODEL_DIFFERENCES = {}
 
 
+def cases_of(machine):
+    """Each case's settings; only the chipset case ends every way."""
+    return {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE}
+
+
+def routes_of(case):
+    return ROUTES if case == "chipset" else ["exit"]
+
+
+# kvtlcheck's restore lines for a byte that the restore cannot put back:
+# "  00:10.0 register 1F is 00, was 20".
+NOT_BACK = re.compile(r"\s*([0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) register ([0-9A-F]{2}) "
+                      r"is ([0-9A-F]{2}), was [0-9A-F]{2}")
+
+
 def parse_lspci(text):
     """`lspci -n -xxx` text: {"00:00.0": [256 bytes]}."""
     functions, current = {}, None
@@ -109,6 +124,10 @@ class Judge:
         problems = [p for p in problems if p]
         self.results.append((f"{self.machine}: {name}", problems))
 
+    def known_differences(self):
+        return {(bdf, reg) for machine, bdf, reg in KNOWN_MODEL_DIFFERENCES
+                if machine == self.machine}
+
     def steps(self):
         return dict(line.rsplit(" ", 1) for line in (self.read("steps") or "").splitlines())
 
@@ -144,22 +163,25 @@ class Judge:
         self.check(f"{case}: kvtlpeek {case}/kvtl.cfg shows lspci's bytes and the file's",
                    problems)
         prediction = self.predict(case, settings_text)
-        for route in self.cases_routes(case):
+        for route in routes_of(case):
             self.route(case, route, settings, prediction, steps)
 
-    def cases_routes(self, case):
-        return ROUTES if case == "chipset" else ["exit"]
-
     def predict(self, case, settings_text):
+        """kvtlcheck --machine on the guest's dump: {"during": each reached
+        byte after the pass, "not_back": each byte the restore cannot put
+        back, as it leaves it}, or {"error": message}."""
         cfg = os.path.join(self.out, f"{case}.kvtl.cfg")
         with open(cfg, "w") as f:
             f.write(settings_text)
-        p = subprocess.run([self.kvtlcheck, "--json", "--machine",
-                            os.path.join(self.out, "lspci-start.txt"), cfg],
-                           capture_output=True, text=True)
+        run = [self.kvtlcheck, "--machine", os.path.join(self.out, "lspci-start.txt"), cfg]
+        p = subprocess.run(run[:1] + ["--json"] + run[1:], capture_output=True, text=True)
         if p.returncode == 2:
             return {"error": p.stderr.strip()}
-        return {(a["reaches"]["bdf"], a["register"]): a["after"] for a in json.loads(p.stdout)}
+        during = {(a["reaches"]["bdf"], a["register"]): a["after"] for a in json.loads(p.stdout)}
+        text = subprocess.run(run, capture_output=True, text=True).stdout
+        not_back = {(m.group(1), int(m.group(2), 16)): int(m.group(3), 16)
+                    for m in map(NOT_BACK.fullmatch, text.splitlines()) if m}
+        return {"during": during, "not_back": not_back}
 
     def route(self, case, route, settings, prediction, steps):
         at = f"{case}.{route}"
@@ -179,10 +201,18 @@ class Judge:
         final = {}
         for bdf, reg, value in settings:
             final[(bdf, reg)] = value
+        # Read-only and write-1-to-clear bits do not take the file's byte:
+        # there the byte kvtlcheck predicts, which the exit route judges.
+        predicted = prediction.get("during", {})
+        known = self.known_differences()
         for (bdf, reg), value in final.items():
-            if byte(during, bdf, reg) != value:
+            if (bdf, reg) in known:
+                continue
+            want = predicted.get((bdf, reg), value)
+            if byte(during, bdf, reg) != want:
                 problems.append(f"while running {bdf} {reg:02x} = {byte(during, bdf, reg):02x}, "
-                                f"the file wrote {value:02x}")
+                                f"the file wrote {value:02x}" +
+                                (f", kvtlcheck predicts {want:02x}" if want != value else ""))
         moved = set()
         if case == "bridge":
             # While the bridge sends bus 2 to the card, bus 1 is empty.
@@ -190,17 +220,23 @@ class Judge:
             moved |= {(bdf.replace("01:", "02:", 1), r) for bdf, r in moved}
         problems += [f"changed while running: {c}"
                      for c in changed(before, during, set(final) | moved)[:8]]
-        problems += [f"not back: {c}" for c in changed(before, after)[:8]]
+        # A write-1-to-clear bit that was set stays cleared: kvtlcheck names
+        # each such byte with the value the restore leaves.
+        not_back = prediction.get("not_back", {})
+        problems += [f"not back: {c}" for c in changed(before, after, known | set(not_back))[:8]]
+        problems += [f"after the restore {bdf} {reg:02x} = {byte(after, bdf, reg):02x}, "
+                     f"kvtlcheck predicts {value:02x}" for (bdf, reg), value in not_back.items()
+                     if (bdf, reg) not in known and byte(after, bdf, reg) != value]
         if "nothing to restore" in report or "all " in report and "restored" in report:
             problems.append("the harness claims a restore it could not see")
-        self.check(f"{case} ({route}): bytes while running == file, after == before, "
-                   "nothing else changed", problems)
+        self.check(f"{case} ({route}): bytes while running == file (kvtlcheck's where bits "
+                   "are read-only or clear), after == before, nothing else changed", problems)
         if route != "exit":
             return
         problems = []
         if "error" in prediction:
             problems.append(f"kvtlcheck: {prediction['error']}")
-        for (bdf, reg), predicted in prediction.items() if "error" not in prediction else []:
+        for (bdf, reg), predicted in prediction.get("during", {}).items():
             real = byte(during, bdf, reg)
             reason = KNOWN_MODEL_DIFFERENCES.get((self.machine, bdf, reg))
             if predicted != real and not reason:
@@ -224,14 +260,14 @@ def prepare_share(share, machine, win32):
             sys.exit(f"qemu: no {exe} under {win32}")
         shutil.copy(found[0], run)
     shutil.copy(os.path.join(HERE, "guest.sh"), run)
-    cases = {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE}
+    cases = cases_of(machine)
     for case, settings in cases.items():
         d = os.path.join(run, "cases", case)
         os.makedirs(d)
         with open(os.path.join(d, "kvtl.cfg"), "w") as f:
             f.write(settings)
         with open(os.path.join(d, "routes"), "w") as f:
-            f.write(" ".join(ROUTES if case == "chipset" else ["exit"]) + "\n")
+            f.write(" ".join(routes_of(case)) + "\n")
         if case == "bridge":
             open(os.path.join(d, "conf1"), "w").close()
     return cases
@@ -257,7 +293,7 @@ def main():
     for machine in args.machines.split(","):
         share = os.path.join(args.judge or args.build_dir, f"run-{machine}")
         if args.judge:
-            cases = {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE}
+            cases = cases_of(machine)
         else:
             cases = prepare_share(share, machine, args.win32)
             t1 = time.monotonic()
