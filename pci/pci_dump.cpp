@@ -66,17 +66,6 @@ struct Message {
     }
 };
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 struct Line {
     const char *s;
     unsigned n;
@@ -89,7 +78,7 @@ struct Line {
             return -1;
         long v = 0;
         for (unsigned i = 0; i < digits; i++) {
-            int d = hex_value(s[p + i]);
+            int d = pci_hex_value(s[p + i]);
             if (d < 0)
                 return -1;
             v = v * 16 + d;
@@ -273,6 +262,17 @@ bool read_line(const char *text, const Line &l, PciDumpFunction *out, int capaci
 }
 
 } // namespace
+
+int pci_hex_value(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
 
 int pci_dump_read(const char *text, unsigned size, PciDumpFunction *out, int capacity,
                   PciDumpError *error)

@@ -17,6 +17,9 @@ inline bool pci_dump_known(const PciDumpFunction &f, unsigned reg)
     return (f.known[(reg >> 3) & 31] >> (reg & 7)) & 1;
 }
 
+// A hex digit's value, or -1.
+int pci_hex_value(char c);
+
 struct PciDumpError {
     int line;       // 0: about the whole dump
     char what[160]; // without the "line N: " prefix

@@ -1,28 +1,19 @@
 #include "pci_set.h"
 
+#include "pci_dump.h"
+
 namespace
 {
 
 const char HEX[] = "0123456789ABCDEF";
-
-int digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // One or two hex digits up to `end` (a character or the text's end).
 const char *number(const char *p, char end, unsigned *v, int max_digits = 2)
 {
     int n = 0;
     *v = 0;
-    for (; digit(*p) >= 0; p++, n++)
-        *v = *v * 16 + static_cast<unsigned>(digit(*p));
+    for (; pci_hex_value(*p) >= 0; p++, n++)
+        *v = *v * 16 + static_cast<unsigned>(pci_hex_value(*p));
     return n >= 1 && n <= max_digits && *p == end ? p : nullptr;
 }
 
