@@ -31,12 +31,25 @@ ROUTES = ["exit", "close", "endsession"]
 # first reaches the card again before the bridge moves it back.
 BRIDGE_SLOT = 0x10
 BRIDGE = "1A,02,10,0\n19,02,10,0\n3C,55,40,0\n"
+# Status bytes. 06 is read-only (the bridge's holds capability-list bit 4);
+# a 1 written to 07 clears an error bit but never DEVSEL timing (bits 2-1;
+# QEMU hw/pci/pci.c pci_init_w1cmask), which the PIIX3 IDE on pc holds as
+# "medium" (hw/ide/piix.c, its reset). QEMU gives a bridge's secondary
+# status 1E-1F neither a write nor a clear mask (pci_init_mask_bridge) and
+# sets none of its bits: 1F keeps 00 under a written FF. Nothing in the
+# guest reads these bytes, and they read the same whether written or not:
+# the last line, the bridge's interrupt line (it has no interrupt pin),
+# shows that the file was applied.
+STATUS = "06,FF,10,0\n07,FF,10,0\n1F,FF,10,0\n"
+STATUS_APPLIED = "3C,5A,10,0\n"
 # Registers safe to change in the running guest: the shadow-RAM (PAM) bytes
 # of D0000-DFFFF, which Linux does not use, and on pc the PIIX3 IDE timing
 # of the primary channel, empty since the guest's disk is virtio.
 MACHINES = {
-    "pc": {"bus": "pci.0", "chipset": "5C,33,0,0\n5D,31,0,0\n40,07,1,1\n"},
-    "q35": {"bus": "pcie.0", "chipset": "93,33,0,0\n94,31,0,0\n"},
+    "pc": {"bus": "pci.0", "chipset": "5C,33,0,0\n5D,31,0,0\n40,07,1,1\n",
+           "status": STATUS + "07,FF,1,1\n" + STATUS_APPLIED},
+    "q35": {"bus": "pcie.0", "chipset": "93,33,0,0\n94,31,0,0\n",
+            "status": STATUS + STATUS_APPLIED},
 }
 
 # Where kvtlcheck's model of a register is known to differ from QEMU's, with
@@ -46,7 +59,8 @@ KNOWN_MODEL_DIFFERENCES = {}
 
 def cases_of(machine):
     """Each case's settings; only the chipset case ends every way."""
-    return {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE}
+    return {"chipset": MACHINES[machine]["chipset"], "bridge": BRIDGE,
+            "status": MACHINES[machine]["status"]}
 
 
 def routes_of(case):
