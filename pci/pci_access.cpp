@@ -13,7 +13,9 @@ const PciAccessBits RW = {0xFF, 0}, RO = {0, 0};
 // Status, high byte: parity error, target and master aborts, system error,
 // detected parity error; DEVSEL timing (bits 10-9) is read-only and the low
 // byte has no such bit (QEMU pci_init_w1cmask: 0xF900). A bridge's
-// secondary status (0x1E) and a CardBus bridge's (0x16) share the layout.
+// secondary status (0x1E) has the same layout (pciutils' lspci decodes it
+// with the status masks; Linux's EDAC clears its bits 8, 14 and 15 by
+// writing them back); a CardBus bridge's (0x16) by the same layout only.
 const PciAccessBits STATUS_HIGH = {0, 0xF9};
 
 PciAccessBits common(const unsigned char *id, unsigned offset)
