@@ -4,7 +4,9 @@
 // machine, and no configuration write in any mode.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -578,6 +580,60 @@ TEST(KvtlpeekPreview, StatusClearsAndTheCapabilityPointerByHeaderType)
                                  "7,12,D\n7,FF,D\n34,5,D\n34,6,D\n14,5,D\n14,6,D\n"
                                  "34,5,1\n34,6,1\n6,FF\n6,0\n"},
                                 machine);
+}
+
+// Under a row, the bits the line changes and a warning for each field that
+// the BIOS or Windows own or that can hang the PC (Intel 290562: IDETIM bit
+// 15 decodes the channel, PIRQRCA bits 3-0 route PIRQA#); nothing under a
+// line to nowhere, whatever the line before it changed.
+TEST(KvtlpeekPreview, WarnsUnderTheRowOfALineThatChangesOwnedOrHangingBits)
+{
+    const struct {
+        const char *line, *row;         // the row by reaches and register
+        std::vector<std::string> under; // how each line under it begins
+    } cases[] = {
+        {"41,5A,7,1",
+         "00:07.1  41",
+         {"changes bit 0 1->0, bit 4 0->1, bit 5 1->0, bit 6 0->1, bit 7 IDE decode enable 1->0",
+          "warning: IDETIM bit 7 (IDE decode enable) 1->0: can hang a running PC: "}},
+        {"41,5A,A,1", "00:0a.1  41", {}},
+        {"60,0A,7",
+         "00:07.0  60",
+         {"changes bit 1 PIRQA# IRQ 0->1, bit 3 PIRQA# IRQ 0->1",
+          "warning: PIRQRCA bits 3-0 (PIRQA# IRQ) 00->0A: "}},
+        {"4A,22,7,1", "00:07.1  4a", {"changes bit 5 0->1"}},
+        {"D,20,7,1", "00:07.1  0d", {"changes bit 5 0->1, bit 6 1->0"}},
+    };
+    std::string file;
+    for (const auto &c : cases)
+        file += std::string(c.line) + "\n";
+    PeekRun r = peek("warnings", "kvtl.cfg", sim::default_machine(), file);
+    EXPECT_EQ(r.code, 0u);
+    EXPECT_TRUE(read_only(r.trace));
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string l; std::getline(in, l);)
+        lines.push_back(l.substr(0, l.find('\r')));
+    const std::string indent(9, ' ');
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        auto row = std::find_if(lines.begin(), lines.end(), [&](const std::string &l) {
+            return l.find(c.row) == indent.size();
+        });
+        if (row == lines.end()) {
+            ADD_FAILURE() << "no row " << c.row << " in\n" << r.out;
+            continue;
+        }
+        std::vector<std::string> under;
+        for (auto l = row + 1; l != lines.end() && l->size() > indent.size() &&
+                               l->compare(0, indent.size(), indent) == 0 &&
+                               std::isalpha(static_cast<unsigned char>((*l)[indent.size()]));
+             ++l)
+            under.push_back(l->substr(indent.size()));
+        for (size_t i = 0; i < under.size() && i < c.under.size(); i++)
+            under[i].resize(std::min(under[i].size(), c.under[i].size()));
+        EXPECT_EQ(under, c.under) << r.out;
+    }
 }
 
 TEST(KvtlpeekPreview, RandomFilesGiveKvtlchecksBytes)

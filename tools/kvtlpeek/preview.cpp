@@ -1,10 +1,13 @@
 // What the settings pass would do: the engine's own reader, parser and pass,
 // over a port layer that sends addresses and reads to the hardware and keeps
 // every data write in a shadow instead. A later line naming the same
-// register reads the byte the earlier one would have left there.
+// register reads the byte the earlier one would have left there. Under each
+// row, the bits the line changes and, from the tables kvtlcheck warns from,
+// each field it changes that the BIOS or Windows own or that can hang a PC.
 #include "file_io.h"
 #include "kvtlpeek.h"
 #include "pci_access.h"
+#include "pci_bits.h"
 #include "pci_config.h"
 #include "pci_header.h"
 #include "pci_names.h"
@@ -18,6 +21,10 @@ static const std::uint32_t DWORD_DECODED = 0x80FFFFFCu;
 
 static std::uint32_t g_address;  // the last address sent to 0xCF8
 static std::uint8_t g_lastWrite; // the byte of the last data write
+// The last line's function, and its byte before and after the write: equal
+// where nothing answers, so that no warning follows.
+static std::uint8_t g_lastId[16];
+static std::uint8_t g_lastOffset, g_lastOld, g_lastAfter;
 static std::uint32_t g_shadowKey[MAX_JOURNAL_ENTRIES];
 static std::uint8_t g_shadowByte[MAX_JOURNAL_ENTRIES];
 static int g_shadowCount;
@@ -100,9 +107,10 @@ void port_out8(std::uint16_t port, std::uint8_t value)
     // read-only bits only a real write would show).
     std::uint32_t key = shadow_key(port);
     std::uint32_t address = g_address;
+    g_lastOld = g_lastAfter = 0;
     if (!function_answers(address))
         return;
-    std::uint8_t id[16];
+    std::uint8_t *id = g_lastId;
     function_id(address, id);
     int i = shadow_find(key);
     std::uint8_t old;
@@ -113,6 +121,9 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         old = hw_in8(port);
     }
     std::uint8_t after = pci_after_write(id, key & 0xFF, old, value);
+    g_lastOffset = static_cast<std::uint8_t>(key);
+    g_lastOld = old;
+    g_lastAfter = after;
     if (after == old)
         return;
     if (i < 0) {
@@ -134,6 +145,23 @@ static const char *register_name(std::uint32_t address, std::uint32_t port)
 }
 
 // ---- the rows ------------------------------------------------------------
+
+struct Warning {
+    const std::uint8_t *id;
+    unsigned from, to;
+};
+
+// kvtlcheck's words on a field that the BIOS or Windows own or that can
+// hang the PC, from the same tables.
+static void WarnProc(const PciBitField &field, void *context)
+{
+    const Warning &w = *static_cast<Warning *>(context);
+    char text[PCI_BITS_TEXT_MAX];
+    pci_consequence_text(text, w.id, field, w.from, w.to);
+    out_text("         warning: ");
+    out_text(text);
+    out_text("\r\n");
+}
 
 // Lines are counted as kvtlcheck counts them: LF, CR LF and a lone CR each
 // end one. The reader has made every CR LF a LF, so a CR left in a piece is
@@ -159,6 +187,15 @@ static void PieceProc(const char *piece, int count, bool applied)
     out_format("  %02x   %02x    ", g_journal.previous[entry] & 0xFF, g_lastWrite);
     out_text(register_name(g_journal.address[entry], g_journal.port[entry]));
     out_text("\r\n");
+    if (g_lastOld != g_lastAfter) {
+        char bits[PCI_BITS_TEXT_MAX];
+        pci_changed_bits_text(bits, g_lastId, g_lastOffset, g_lastOld, g_lastAfter);
+        out_text("         changes ");
+        out_text(bits);
+        out_text("\r\n");
+    }
+    Warning w = {g_lastId, g_lastOld, g_lastAfter};
+    pci_consequences(g_lastId, g_lastOffset, g_lastOld, g_lastAfter, WarnProc, &w);
 }
 
 bool preview_settings(const char *file_name)
@@ -177,9 +214,9 @@ bool preview_settings(const char *file_name)
     if (g_journal.count == 0)
         out_text("  nothing\r\n");
 
-    out_text("\r\nFor the warnings, run \"kvtlpeek > machine.txt\" here and\r\n"
-             "\"kvtlcheck --machine machine.txt ");
+    out_text("\r\nFor the other warnings (the file's format, spills, read-only bits), run\r\n"
+             "\"kvtlpeek > machine.txt\" here and \"kvtlcheck --machine machine.txt ");
     out_text(file_name);
-    out_text("\" on any other computer.\r\n");
+    out_text("\"\r\non any other computer.\r\n");
     return true;
 }
