@@ -317,6 +317,7 @@ TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
     } cases[] = {
         {"nt dump", nt_exe.c_str(), "", 3, "refuse direct port access"},
         {"nt preview", nt_exe.c_str(), "kvtl.cfg", 3, "refuse direct port access"},
+        {"nt set", nt_exe.c_str(), "/s 00:07.1 48 02:02", 3, "refuse direct port access"},
         {"missing file", PEEK_EXE, "missing.cfg", 2, "cannot read missing.cfg\r\n"},
         {"directory", PEEK_EXE, "sub", 2, "cannot read sub\r\n"},
         {"two files", PEEK_EXE, "kvtl.cfg kvtl.cfg", 2, "usage"},
@@ -376,6 +377,39 @@ TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
     EXPECT_TRUE(p.session().trace().empty()) << "no port touched";
     EXPECT_EQ(p.out(), settings);
     EXPECT_EQ(p.err(), table);
+}
+
+// kvtlpeek /s: the line from the byte the register holds now, the
+// warnings about it on standard error; 6 where no line can do it. Only
+// reads: the promise of every mode.
+TEST(Kvtlpeek, SetMakesTheLineFromTheLiveByteOrSaysNoLineCan)
+{
+    const struct {
+        const char *args;
+        DWORD code;
+        const char *out;
+        const char *err; // a part of standard error; "" for none at all
+    } cases[] = {
+        {"/s 00:07.1 48 02:02", 0, "48,07,7,1\r\n", ""}, // 05 there
+        // Behind two bridges, device field bus 2 x 20 + 4; 09 there.
+        {"/s 02:04.0 3c 02:02", 0, "3C,0B,44,0\r\n",
+         "warning: INTERRUPT_LINE bits 7-0 (interrupt line) 09->0B: "},
+        {"/s 00:07.1 100 02", 6, "", "register 100: "},
+        {"/s 00:0a.0 48 02", 6, "", "nothing answers"},
+        {"/s 00:07.1 48 22:22", 6, "", "bits 20 are read-only"}, // UDMACTL 7-4 reserved
+        {"/s", 2, "", "usage"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.args);
+        PeekRun r = peek("set", c.args, sim::default_machine());
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.out, c.out);
+        if (*c.err)
+            EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(read_only(r.trace));
+    }
 }
 
 // ---- the preview against kvtlcheck ---------------------------------------

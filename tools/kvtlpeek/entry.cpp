@@ -7,7 +7,8 @@
 // Exit statuses (README): 0 done; 1 /d made more than 64 lines; 2 usage,
 // or a file that cannot be read;
 // 3 a Windows of the NT family; 4 no working configuration mechanism #1;
-// 5 the output could not be written whole (a full disk).
+// 5 the output could not be written whole (a full disk); 6 (/s) no settings
+// line can reach the register or set the bits asked for.
 static const int EXIT_OK = 0;
 static const int EXIT_USAGE = 2;
 static const int EXIT_NT = 3;
@@ -20,9 +21,11 @@ static const char USAGE[] =
     "       kvtlpeek FILE     what FILE (a kvtl.cfg) would change here\r\n"
     "       kvtlpeek /d BEFORE AFTER > kvtl.cfg\r\n"
     "                         the settings that turn dump BEFORE into AFTER\r\n"
+    "       kvtlpeek /s BB:DD.F REG VALUE[:MASK]\r\n"
+    "                         the line that sets MASK's bits of REG (hex) to VALUE's\r\n"
     "Reads configuration space and writes none of it.\r\n";
 
-static const int MAX_ARGUMENTS = 3;
+static const int MAX_ARGUMENTS = 4;
 static char g_argument[MAX_ARGUMENTS][MAX_PATH];
 static int g_argumentCount;
 char *g_fileName = g_argument[0];
@@ -109,16 +112,22 @@ static int peek_main()
         return EXIT_NT;
     }
 
-    if (g_argumentCount > 1) {
+    bool set = is_switch(g_fileName, 's');
+    int status = EXIT_OK;
+    if (set && g_argumentCount == 4)
+        status = set_arguments(g_argument[1], g_argument[2], g_argument[3]);
+    else if (set || g_argumentCount > 1)
+        status = EXIT_USAGE;
+    if (status == EXIT_USAGE)
         err_text(USAGE);
-        return EXIT_USAGE;
-    }
+    if (status != EXIT_OK)
+        return status;
     if (g_argumentCount == 1 && is_switch(g_fileName, '?')) {
         out_text(USAGE);
         return finish(EXIT_OK);
     }
     bool header_only = g_argumentCount == 1 && is_switch(g_fileName, 'h');
-    if (header_only)
+    if (header_only || set)
         g_fileName[0] = '\0';
 
     // The file first: a missing one is told without any port access.
@@ -141,6 +150,8 @@ static int peek_main()
         return EXIT_NO_MECHANISM;
     }
 
+    if (set)
+        return finish(set_line());
     bool read = true;
     if (!g_fileName[0])
         dump_machine(header_only);

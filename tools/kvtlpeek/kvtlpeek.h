@@ -23,6 +23,10 @@ bool mechanism1_present();
 bool mechanism1_reaches_functions();
 // One dword of configuration space (reg a multiple of 4).
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg);
+// The first 16 bytes (IDs, header type) of the function a CONFIG_ADDRESS
+// value selects; whether one answers there (vendor ID not FFFF).
+void function_id(std::uint32_t address, std::uint8_t *id);
+bool function_answers(std::uint32_t address);
 
 // ---- text output: buffered standard output, CR LF written by callers -----
 
@@ -35,7 +39,14 @@ bool out_complete();
 // Straight to standard error, for the messages before any other output.
 void err_text(const char *text);
 
-// ---- the two modes --------------------------------------------------------
+// A line "warning: ..." for each field of the byte that the BIOS or Windows
+// own or that can hang the PC, and that differs between `from` and `to`:
+// kvtlcheck's words, from the same tables. On standard error for /s, else
+// on standard output under a preview row.
+void warn_consequences(const std::uint8_t *id, unsigned offset, unsigned from, unsigned to,
+                       bool on_stderr);
+
+// ---- the modes -------------------------------------------------------------
 
 // Every present function in "lspci -n -xxx" form, or only the 64-byte
 // header of each ("lspci -n -x").
@@ -47,3 +58,10 @@ int diff_dumps(const char *before, const char *after);
 // The settings pass over the shadowing port layer; false when the file
 // cannot be opened.
 bool preview_settings(const char *file_name);
+// /s BB:DD.F REG VALUE[:MASK]: 0 when the arguments hold, else the exit
+// status (2 malformed, 6 a register above FF). No port is touched.
+int set_arguments(const char *slot, const char *reg, const char *value);
+// The settings line for them from the live byte on standard output, its
+// warnings on standard error; the exit status (0, or 6 when no line can
+// reach the function or set the bits). Only reads configuration space.
+int set_line();

@@ -59,8 +59,7 @@ static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
     return hw_in32(CONFIG_DATA);
 }
 
-// The first 16 bytes of the function the address selects: IDs, header type.
-static void function_id(std::uint32_t address, std::uint8_t *id)
+void function_id(std::uint32_t address, std::uint8_t *id)
 {
     for (unsigned reg = 0; reg < 16; reg += 4) {
         std::uint32_t d = function_dword(address, reg);
@@ -69,8 +68,7 @@ static void function_id(std::uint32_t address, std::uint8_t *id)
     }
 }
 
-// A function answers at the address when its vendor ID is not FFFF.
-static bool function_answers(std::uint32_t address)
+bool function_answers(std::uint32_t address)
 {
     return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
 }
@@ -149,18 +147,28 @@ static const char *register_name(std::uint32_t address, std::uint32_t port)
 struct Warning {
     const std::uint8_t *id;
     unsigned from, to;
+    bool on_stderr;
 };
 
-// kvtlcheck's words on a field that the BIOS or Windows own or that can
-// hang the PC, from the same tables.
 static void WarnProc(const PciBitField &field, void *context)
 {
+    // Under a preview row the line is indented to the row's second column;
+    // /s prints it from LEAD + 9.
+    static const char LEAD[] = "         warning: ";
     const Warning &w = *static_cast<Warning *>(context);
+    void (*put)(const char *) = w.on_stderr ? err_text : out_text;
     char text[PCI_BITS_TEXT_MAX];
     pci_consequence_text(text, w.id, field, w.from, w.to);
-    out_text("         warning: ");
-    out_text(text);
-    out_text("\r\n");
+    put(w.on_stderr ? LEAD + 9 : LEAD);
+    put(text);
+    put("\r\n");
+}
+
+void warn_consequences(const std::uint8_t *id, unsigned offset, unsigned from, unsigned to,
+                       bool on_stderr)
+{
+    Warning w = {id, from, to, on_stderr};
+    pci_consequences(id, offset, from, to, WarnProc, &w);
 }
 
 // Lines are counted as kvtlcheck counts them: LF, CR LF and a lone CR each
@@ -194,8 +202,7 @@ static void PieceProc(const char *piece, int count, bool applied)
         out_text(bits);
         out_text("\r\n");
     }
-    Warning w = {g_lastId, g_lastOld, g_lastAfter};
-    pci_consequences(g_lastId, g_lastOffset, g_lastOld, g_lastAfter, WarnProc, &w);
+    warn_consequences(g_lastId, g_lastOffset, g_lastOld, g_lastAfter, false);
 }
 
 bool preview_settings(const char *file_name)
