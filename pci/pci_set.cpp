@@ -1,5 +1,6 @@
 #include "pci_set.h"
 
+#include "pci_access.h"
 #include "pci_dump.h"
 
 namespace
@@ -35,6 +36,17 @@ int put_hex(char *out, unsigned v)
 unsigned char pci_set_byte(unsigned char now, unsigned value, unsigned mask)
 {
     return static_cast<unsigned char>((now & ~mask) | (value & mask));
+}
+
+bool pci_set_write(const unsigned char *id, unsigned reg, unsigned char now, unsigned value,
+                   unsigned mask, unsigned char *byte, unsigned *fixed)
+{
+    const PciAccessBits access = pci_byte_access(id, reg);
+    const unsigned read_only = ~(access.writable | access.clears) & 0xFFu;
+    *fixed = mask & ((read_only & (value ^ now)) | (access.clears & value & ~now));
+    *byte = static_cast<unsigned char>((pci_set_byte(now, value, mask) & access.writable) |
+                                       (now & read_only) | (access.clears & mask & ~value & now));
+    return *fixed == 0;
 }
 
 bool pci_set_parse(const char *text, unsigned *value, unsigned *mask)

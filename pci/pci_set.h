@@ -6,6 +6,15 @@
 // The byte to write: `now` with the bits of `mask` taken from `value`.
 unsigned char pci_set_byte(unsigned char now, unsigned value, unsigned mask);
 
+// The byte whose write leaves the bits of `mask` as `value` has them and
+// every other bit as it is, by each bit's access (pci_access.h) in register
+// `reg` of the function whose first 16 bytes are `id`: a write-1-to-clear
+// bit is written 1 to become 0 and 0 to stay. False, with the bits that no
+// write gives their value in `fixed`: read-only ones that differ, and
+// write-1-to-clear ones asked to become 1.
+bool pci_set_write(const unsigned char *id, unsigned reg, unsigned char now, unsigned value,
+                   unsigned mask, unsigned char *byte, unsigned *fixed);
+
 // Reads "VALUE" or "VALUE:MASK" (hex, one or two digits each; no mask: FF).
 // False on anything else.
 bool pci_set_parse(const char *text, unsigned *value, unsigned *mask);

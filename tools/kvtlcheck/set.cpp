@@ -30,23 +30,17 @@ bool set_line(const sim::Chipset &machine, sim::Bdf at, unsigned reg, unsigned v
         return false;
     }
     const unsigned char *id = f->bytes.data();
-    const PciAccessBits access = pci_byte_access(id, reg);
     const unsigned char now = f->bytes[reg];
-    // A read-only bit keeps its value; a write-1-to-clear bit can be made 0
-    // (a 1 written clears it) or kept, never made 1.
-    const unsigned read_only = ~(access.writable | access.clears) & 0xFF;
-    const unsigned fixed = mask & ((read_only & (value ^ now)) | (access.clears & value & ~now));
-    if (fixed) {
+    unsigned char byte;
+    unsigned fixed;
+    if (!pci_set_write(id, reg, now, value, mask, &byte, &fixed)) {
         *error = where + " bits " + hex(fixed) +
-                 (fixed & access.clears ? " are write-1-to-clear (a written 1 clears them, "
-                                          "nothing sets them)"
-                                        : " are read-only") +
+                 (fixed & pci_byte_access(id, reg).clears
+                      ? " are write-1-to-clear (a written 1 clears them, nothing sets them)"
+                      : " are read-only") +
                  ": no settings line makes them " + hex(value & fixed);
         return false;
     }
-    const unsigned char byte =
-        static_cast<unsigned char>((pci_set_byte(now, value, mask) & access.writable) |
-                                   (now & read_only) | (access.clears & mask & ~value & now));
     char text[PCI_SET_LINE_MAX];
     pci_set_line(text, at.bus, at.dev, at.fn, reg, byte);
     *line = text;

@@ -49,18 +49,12 @@ int set_line()
     if ((id[0] & id[1]) == 0xFF)
         return no_line("nothing answers there: no settings line reaches it");
     unsigned now = config_read32(g_bus, g_dev, g_fn, g_reg & 0xFC) >> 8 * (g_reg & 3) & 0xFF;
-    PciAccessBits access = pci_byte_access(id, g_reg);
-    // A bit no write gives the value asked for: read-only and different, or
-    // write-1-to-clear and asked to be 1.
-    unsigned fixed = g_mask & ~access.writable & ((g_value ^ now) | (g_value & access.clears));
-    if (fixed)
+    unsigned char byte;
+    unsigned fixed;
+    if (!pci_set_write(id, g_reg, static_cast<unsigned char>(now), g_value, g_mask, &byte, &fixed))
         return no_line("bits %02X are read-only or write-1-to-clear: no settings line sets them "
                        "to %02X",
                        fixed, g_value & fixed);
-    // Write-1-to-clear bits outside the mask are written as 0, which leaves
-    // them set.
-    unsigned char byte =
-        static_cast<unsigned char>(pci_set_byte(now, g_value, g_mask) & ~(access.clears & ~g_mask));
     char line[PCI_SET_LINE_MAX];
     pci_set_line(line, g_bus, g_dev, g_fn, g_reg, byte);
     out_text(line);
