@@ -29,7 +29,7 @@ const char *const SORVENKA_NOICON_EXE = program("E2E_SORVENKA_NOICON_EXE", E2E_S
 const char *const SORVENKA_NOMENU_EXE = program("E2E_SORVENKA_NOMENU_EXE", E2E_SORVENKA_NOMENU_EXE);
 const char *const SORVENKA_NT_EXE = E2E_SORVENKA_EXE;
 
-const char *const SETTINGS = "41,5A,7,1\n60,80,7\n";
+const char *const SETTINGS = "41,D3,7,1\n60,80,7\n";
 const sim::Bdf IDE{0, 7, 1}, ISA{0, 7, 0};
 const Watched WATCHED[5] = {{"Shell_NotifyIconA", 2},
                             {"SetForegroundWindow", 1},
@@ -39,7 +39,7 @@ const Watched WATCHED[5] = {{"Shell_NotifyIconA", 2},
 
 Trace applied_settings(const sim::Chipset &m)
 {
-    return applied_line(0x80003941, 0x5A, m.peek(IDE, 0x41)) +
+    return applied_line(0x80003941, 0xD3, m.peek(IDE, 0x41)) +
            applied_line(0x80003860, 0x80, m.peek(ISA, 0x60));
 }
 

@@ -47,7 +47,7 @@ void cancelled_end_session(Program &p)
     ASSERT_TRUE(e2e::barrier(p.session(), p.window));
     EXPECT_FALSE(p.session().exited());
     EXPECT_TRACE(p.session().trace(), applied_settings(p.machine()));
-    EXPECT_EQ(p.session().peek(IDE, 0x41), 0x5A);
+    EXPECT_EQ(p.session().peek(IDE, 0x41), 0xD3);
     EXPECT_CALLS(p.calls("Shell_NotifyIconA"), {{"Shell_NotifyIconA", {NIM_ADD_}}});
     harness::post_command(p.window, IDM_EXIT);
 }
@@ -205,7 +205,7 @@ TEST(Shutdown, ResumeWritesTheSettingsAgainAndExitStillPutsTheOriginalsBack)
         {"power_status_change", PBT_APMPOWERSTATUSCHANGE, false},
     };
     // The settings' lines, written again in file order with no read before.
-    const Trace again = restored(0x80003941, 0xCFD, 0x5A) + restored(0x80003860, 0xCFC, 0x80);
+    const Trace again = restored(0x80003941, 0xCFD, 0xD3) + restored(0x80003860, 0xCFC, 0x80);
     Program p("power");
     ASSERT_NE(p.window, nullptr);
     const sim::Chipset &machine = p.machine();
@@ -221,7 +221,7 @@ TEST(Shutdown, ResumeWritesTheSettingsAgainAndExitStillPutsTheOriginalsBack)
         if (e.writes_settings)
             expected = expected + again;
         EXPECT_TRACE(p.session().trace(), expected);
-        EXPECT_EQ(p.session().peek(IDE, 0x41), e.writes_settings ? 0x5A : machine.peek(IDE, 0x41));
+        EXPECT_EQ(p.session().peek(IDE, 0x41), e.writes_settings ? 0xD3 : machine.peek(IDE, 0x41));
         EXPECT_EQ(p.session().peek(ISA, 0x60), e.writes_settings ? 0x80 : machine.peek(ISA, 0x60));
     }
     // A resume queued behind Exit finds the bytes back for good and leaves
