@@ -5,14 +5,15 @@ import re
 
 failures = []
 
-# "  line  reaches  register  now  to be written  name": the register's
-# name comes last and may hold spaces.
-PREVIEW_ROW = re.compile(r"\s*\d+(?:-\d+)?\s+([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])\s+([0-9a-f]{2})"
-                         r"\s+([0-9a-f]{2})\s+([0-9a-f]{2})(?:\s.*)?")
+# "line  reaches  reg  now  new  name", each value under its heading: the
+# line column as wide as its widest numbers; the register's name comes last
+# and may hold spaces. The restore's rows have no "new" and do not match.
+PREVIEW_ROW = re.compile(r"\d+(?:-\d+)? +([0-9a-f]{2}:[0-9a-f]{2}\.[0-7])  ([0-9a-f]{2})"
+                         r"   ([0-9a-f]{2})   ([0-9a-f]{2})   \S.*")
 
 
 def preview_rows(text):
-    """kvtlpeek FILE's rows: (bdf, register, now, to be written)."""
+    """kvtlpeek FILE's rows: (bdf, register, now, new)."""
     rows = []
     for line in text.splitlines():
         m = PREVIEW_ROW.fullmatch(line)

@@ -25,19 +25,19 @@ bool mechanism1_reaches_functions();
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg);
 // The first 16 bytes (IDs, header type) of the function a CONFIG_ADDRESS
 // value selects; whether one answers there (vendor ID not FFFF).
-void function_id(std::uint32_t address, std::uint8_t *id);
-bool function_answers(std::uint32_t address);
+bool function_id(std::uint32_t address, std::uint8_t *id);
 
 // ---- text output: buffered standard output, CR LF written by callers -----
 
-void out_text(const char *text);
+int out_text(const char *text); // its length
 void out_format(const char *format, ...);
 void out_flush();
 // True when every byte given to out_text so far reached standard output
 // (after out_flush): a full floppy makes WriteFile fail or come up short.
 bool out_complete();
-// Straight to standard error, for the messages before any other output.
-void err_text(const char *text);
+// Straight to standard error, for the messages before any other output;
+// its length.
+int err_text(const char *text);
 
 // A line "warning: ..." for each field of the byte that the BIOS or Windows
 // own or that can hang the PC, and that differs between `from` and `to`:

@@ -27,13 +27,15 @@ bool out_complete()
     return !g_outFailed;
 }
 
-void out_text(const char *text)
+int out_text(const char *text)
 {
-    for (; *text; text++) {
+    int n = 0;
+    for (; text[n]; n++) {
         if (g_outLength == sizeof g_outBuffer)
             out_flush();
-        g_outBuffer[g_outLength++] = *text;
+        g_outBuffer[g_outLength++] = text[n];
     }
+    return n;
 }
 
 void out_format(const char *format, ...)
@@ -46,10 +48,11 @@ void out_format(const char *format, ...)
     out_text(text);
 }
 
-void err_text(const char *text)
+int err_text(const char *text)
 {
     int length = 0;
     while (text[length])
         length++;
     write_handle(STD_ERROR_HANDLE, text, length);
+    return length;
 }

@@ -19,12 +19,7 @@
 // the byte lane goes into bits 1-0 of the key.
 static const std::uint32_t DWORD_DECODED = 0x80FFFFFCu;
 
-static std::uint32_t g_address;  // the last address sent to 0xCF8
-static std::uint8_t g_lastWrite; // the byte of the last data write
-// The last line's function, and its byte before and after the write: equal
-// where nothing answers, so that no warning follows.
-static std::uint8_t g_lastId[16];
-static std::uint8_t g_lastOffset, g_lastOld, g_lastAfter;
+static std::uint32_t g_address; // the last address sent to 0xCF8
 static std::uint32_t g_shadowKey[MAX_JOURNAL_ENTRIES];
 static std::uint8_t g_shadowByte[MAX_JOURNAL_ENTRIES];
 static int g_shadowCount;
@@ -32,6 +27,12 @@ static bool g_restoring; // journal_restore runs: list its writes, send nothing
 // Physical lines before the next piece: zero-initialised, so the program has
 // no .data section, which would cost a 512-byte block of the file.
 static int g_linesBefore;
+// Each journal entry's first and last line: the rows are printed after the
+// pass, once the widest line numbers are known.
+static int g_firstLine[MAX_JOURNAL_ENTRIES], g_lastLine[MAX_JOURNAL_ENTRIES];
+static int g_width;      // of the line column
+static int g_entry;      // the journal entry journal_restore writes back
+static char g_lines[24]; // "12" or "12-14"
 
 static std::uint32_t shadow_key(std::uint16_t port)
 {
@@ -59,18 +60,14 @@ static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
     return hw_in32(CONFIG_DATA);
 }
 
-void function_id(std::uint32_t address, std::uint8_t *id)
+bool function_id(std::uint32_t address, std::uint8_t *id)
 {
     for (unsigned reg = 0; reg < 16; reg += 4) {
         std::uint32_t d = function_dword(address, reg);
         for (unsigned i = 0; i < 4; i++)
             id[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
     }
-}
-
-bool function_answers(std::uint32_t address)
-{
-    return (function_dword(address, 0x00) & 0xFFFF) != 0xFFFF;
+    return (id[0] & id[1]) != 0xFF;
 }
 
 // ---- the engine's port seam --------------------------------------------
@@ -88,15 +85,31 @@ std::uint8_t port_in8(std::uint16_t port)
     return i >= 0 ? g_shadowByte[i] : hw_in8(port);
 }
 
+// The lines a journal entry came from into g_lines; their length.
+static int lines_text(int entry)
+{
+    int first = g_firstLine[entry], last = g_lastLine[entry];
+    return wsprintfA(g_lines, first == last ? "%d" : "%d-%d", first, last);
+}
+
+// `text` and the spaces to the next column: the line column is as wide as
+// the widest line numbers, so every value below stands under its heading.
+static void out_column(const char *text)
+{
+    for (int n = out_text(text); n < g_width + 2; n++)
+        out_text(" ");
+}
+
 void port_out8(std::uint16_t port, std::uint8_t value)
 {
-    g_lastWrite = value;
     if (g_restoring) {
-        out_text("  ");
+        lines_text(--g_entry); // journal_restore goes newest first
+        out_column(g_lines);
         show_register(g_address, port);
-        out_format("  back to %02x", value);
-        if (!function_answers(g_address))
-            out_text(" (nothing answers there)");
+        out_format("   %02x", value);
+        std::uint8_t id[16];
+        if (!function_id(g_address, id))
+            out_text("  (nothing answers there)");
         out_text("\r\n");
         return;
     }
@@ -104,24 +117,18 @@ void port_out8(std::uint16_t port, std::uint8_t value)
     // the standard header knows the byte, what it says (the chipset's own
     // read-only bits only a real write would show).
     std::uint32_t key = shadow_key(port);
-    std::uint32_t address = g_address;
-    g_lastOld = g_lastAfter = 0;
-    if (!function_answers(address))
+    std::uint8_t id[16];
+    if (!function_id(g_address, id))
         return;
-    std::uint8_t *id = g_lastId;
-    function_id(address, id);
     int i = shadow_find(key);
     std::uint8_t old;
     if (i >= 0) {
         old = g_shadowByte[i];
     } else {
-        hw_out32(CONFIG_ADDRESS, address);
+        hw_out32(CONFIG_ADDRESS, g_address);
         old = hw_in8(port);
     }
     std::uint8_t after = pci_after_write(id, key & 0xFF, old, value);
-    g_lastOffset = static_cast<std::uint8_t>(key);
-    g_lastOld = old;
-    g_lastAfter = after;
     if (after == old)
         return;
     if (i < 0) {
@@ -129,17 +136,6 @@ void port_out8(std::uint16_t port, std::uint8_t value)
         g_shadowKey[i] = key;
     }
     g_shadowByte[i] = after;
-}
-
-// The name of the register a journal entry reached, "-" where nothing
-// answers.
-static const char *register_name(std::uint32_t address, std::uint32_t port)
-{
-    if (!function_answers(address))
-        return "-";
-    std::uint8_t header[16];
-    function_id(address, header);
-    return pci_byte_name(header, (address & 0xFC) | (port & 3u), nullptr);
 }
 
 // ---- the rows ------------------------------------------------------------
@@ -152,14 +148,13 @@ struct Warning {
 
 static void WarnProc(const PciBitField &field, void *context)
 {
-    // Under a preview row the line is indented to the row's second column;
-    // /s prints it from LEAD + 9.
-    static const char LEAD[] = "         warning: ";
     const Warning &w = *static_cast<Warning *>(context);
-    void (*put)(const char *) = w.on_stderr ? err_text : out_text;
+    int (*put)(const char *) = w.on_stderr ? err_text : out_text;
     char text[PCI_BITS_TEXT_MAX];
     pci_consequence_text(text, w.id, field, w.from, w.to);
-    put(w.on_stderr ? LEAD + 9 : LEAD);
+    if (!w.on_stderr)
+        out_column(""); // under a preview row, in its second column
+    put("warning: ");
     put(text);
     put("\r\n");
 }
@@ -182,48 +177,71 @@ static void PieceProc(const char *piece, int count, bool applied)
         if (piece[i] == '\n' || piece[i] == '\r')
             g_linesBefore++;
     }
-    if (!applied)
+    if (applied) {
+        int entry = g_journal.count - 1;
+        g_firstLine[entry] = first;
+        g_lastLine[entry] = last;
+        int n = lines_text(entry);
+        g_width = n > g_width ? n : g_width;
+    }
+}
+
+// One applied line: where it reaches, the byte there before it and the one
+// it writes, the register's name ("-" where nothing answers); under it the
+// bits the byte would change and the warnings about them.
+static void show_row(int entry)
+{
+    std::uint32_t address = g_journal.address[entry];
+    std::uint16_t port = static_cast<std::uint16_t>(g_journal.port[entry]);
+    unsigned offset = (address & 0xFC) | (port & 3u);
+    unsigned old = g_journal.previous[entry] & 0xFF, value = g_journal.written[entry] & 0xFF;
+    lines_text(entry);
+    out_column(g_lines);
+    show_register(address, port);
+    out_format("   %02x   %02x   ", old, value);
+    std::uint8_t id[16];
+    if (!function_id(address, id)) {
+        out_text("-\r\n");
         return;
-    char lines[24];
-    if (first == last)
-        wsprintfA(lines, "%d", first);
-    else
-        wsprintfA(lines, "%d-%d", first, last);
-    int entry = g_journal.count - 1;
-    out_format("%7s  ", lines);
-    show_register(g_journal.address[entry], static_cast<std::uint16_t>(g_journal.port[entry]));
-    out_format("  %02x   %02x    ", g_journal.previous[entry] & 0xFF, g_lastWrite);
-    out_text(register_name(g_journal.address[entry], g_journal.port[entry]));
+    }
+    out_text(pci_byte_name(id, offset, nullptr));
     out_text("\r\n");
-    if (g_lastOld != g_lastAfter) {
+    unsigned after = pci_after_write(id, offset, old, value);
+    if (after != old) {
         char bits[PCI_BITS_TEXT_MAX];
-        pci_changed_bits_text(bits, g_lastId, g_lastOffset, g_lastOld, g_lastAfter);
-        out_text("         changes ");
+        pci_changed_bits_text(bits, id, offset, old, after);
+        out_column("");
+        out_text("changes ");
         out_text(bits);
         out_text("\r\n");
     }
-    warn_consequences(g_lastId, g_lastOffset, g_lastOld, g_lastAfter, false);
+    warn_consequences(id, offset, old, after, false);
 }
 
 bool preview_settings(const char *file_name)
 {
-    out_text(file_name);
-    out_text(": what the settings pass would do on this PC (nothing is written)\r\n\r\n"
-             "   line  reaches  register  now  to be written  name\r\n");
     if (!run_settings(file_name, PieceProc))
         return false;
+    out_format("What %s would do on this PC (nothing is written):\r\n\r\n", file_name);
+    g_width = g_width < 4 ? 4 : g_width; // "line"
     if (g_journal.count == 0)
-        out_text("   (no line applied)\r\n");
+        out_text("Nothing: it has no settings line.\r\n");
+    else {
+        out_column("line");
+        out_text("reaches  reg  now  new  name\r\n");
+        for (int e = 0; e < g_journal.count; e++)
+            show_row(e);
+        out_text("\r\nExit would put these bytes back, last line first:\r\n");
+        out_column("line");
+        out_text("reaches  reg  byte\r\n");
+        g_restoring = true;
+        g_entry = g_journal.count;
+        journal_restore();
+    }
 
-    out_text("\r\nExit would put back, newest change first:\r\n");
-    g_restoring = true;
-    journal_restore();
-    if (g_journal.count == 0)
-        out_text("  nothing\r\n");
-
-    out_text("\r\nFor the other warnings (the file's format, spills, read-only bits), run\r\n"
-             "\"kvtlpeek > machine.txt\" here and \"kvtlcheck --machine machine.txt ");
-    out_text(file_name);
-    out_text("\"\r\non any other computer.\r\n");
+    out_format("\r\nFor the other warnings (the file's format, spills, read-only bits), run\r\n"
+               "\"kvtlpeek > machine.txt\" here and \"kvtlcheck --machine machine.txt %s\"\r\n"
+               "on any other computer.\r\n",
+               file_name);
     return true;
 }
