@@ -360,21 +360,45 @@ TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
     kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
     ASSERT_EQ(settings, "5C,33,0,0\r\n4A,01,7,1\r\n");
 
-    // The fixture makes the working directory anew: the dumps go in just
-    // before the start.
-    const std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
-    e2e::Options o = peek_options(sim::default_machine(), "/d before.txt after.txt");
-    o.no_settings = true;
-    o.prepare = [&](harness::Session &) {
-        e2e::write_file(dir + "/before.txt", texts[0]);
-        e2e::write_file(dir + "/after.txt", texts[1]);
+    // The table goes to standard error, or to the file named after the dumps
+    // (COMMAND.COM cannot redirect standard error); one that cannot be made
+    // or written whole ends in status 5, the table then on standard error.
+    const std::string lost = " could not be written whole (is the disk full?)\r\n";
+    const struct {
+        const char *table;                     // TABLE, "" none
+        std::vector<std::uint32_t> write_file; // WriteFile's first results, faked
+        DWORD code;
+        std::string err, file; // standard error, and table.txt
+    } cases[] = {
+        {"", {}, 0, table, ""},
+        {"table.txt", {}, 0, "", table},
+        {"sub", {}, 5, table + "kvtlpeek: sub" + lost, ""}, // a folder
+        {"table.txt", {0}, 5, "kvtlpeek: table.txt" + lost, table.substr(table.find('\n') + 1)},
     };
-    e2e::Program p("kvtlpeek_diff", o);
-    ASSERT_TRUE(p.started());
-    EXPECT_EQ(p.wait_exit(RUN_MS), 0u);
-    EXPECT_TRUE(p.session().trace().empty()) << "no port touched";
-    EXPECT_EQ(p.out(), settings);
-    EXPECT_EQ(p.err(), table);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.table) + (c.write_file.empty() ? "" : ", WriteFile fails"));
+        // The fixture makes the working directory anew: the dumps go in just
+        // before the start.
+        const std::string dir = e2e::work_dir("kvtlpeek_diff", nullptr);
+        e2e::Options o =
+            peek_options(sim::default_machine(), std::string("/d before.txt after.txt ") + c.table);
+        o.no_settings = true;
+        o.prepare = [&](harness::Session &s) {
+            e2e::write_file(dir + "/before.txt", texts[0]);
+            e2e::write_file(dir + "/after.txt", texts[1]);
+            CreateDirectoryA(harness::windows_path(dir + "/sub").c_str(), nullptr);
+            DeleteFileA(harness::windows_path(dir + "/table.txt").c_str());
+            s.watch("WriteFile", 5);
+            s.fake_results("WriteFile", c.write_file);
+        };
+        e2e::Program p("kvtlpeek_diff", o);
+        ASSERT_TRUE(p.started());
+        EXPECT_EQ(p.wait_exit(RUN_MS), c.code);
+        EXPECT_TRUE(p.session().trace().empty()) << "no port touched";
+        EXPECT_EQ(p.out(), settings);
+        EXPECT_EQ(p.err(), c.err);
+        EXPECT_EQ(e2e::read_file(dir + "/table.txt"), c.file);
+    }
 }
 
 // kvtlpeek /s: the line from the byte the register holds now, the

@@ -30,12 +30,18 @@ static void OutProc(const char *text, void *)
     out_text(text);
 }
 
-static void ErrProc(const char *text, void *)
+static bool g_tableLost; // a write to the table file failed
+
+// The table to standard error, or to the file /d was given (its handle).
+static void TableProc(const char *text, void *file)
 {
-    err_text(text);
+    if (!file)
+        err_text(text);
+    else if (!file_text(file, text))
+        g_tableLost = true;
 }
 
-int diff_dumps(const char *before, const char *after)
+int diff_dumps(const char *before, const char *after, const char *table)
 {
     const char *names[2] = {before, after};
     int counts[2];
@@ -59,7 +65,23 @@ int diff_dumps(const char *before, const char *after)
             return 2;
         }
     }
-    int lines =
-        pci_diff_print(g_dump[0], counts[0], g_dump[1], counts[1], OutProc, ErrProc, nullptr);
+    // The table file is made only now, so that a name of one of the dumps
+    // cannot empty it before it is read.
+    HANDLE file = nullptr;
+    if (*table) {
+        file = CreateFileA(table, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+        g_tableLost = file == INVALID_HANDLE_VALUE;
+    }
+    int lines = pci_diff_print(g_dump[0], counts[0], g_dump[1], counts[1], OutProc, TableProc,
+                               g_tableLost ? nullptr : file);
+    if (file && !g_tableLost)
+        g_tableLost = !CloseHandle(file);
+    // A table not written whole is output lost, as on a full disk (status 5),
+    // not a wrong argument (2): the dumps were right and the settings are
+    // out. Where the file could not be made, the table went to standard
+    // error instead.
+    if (g_tableLost)
+        return output_lost(table);
     return lines > PCI_SETTINGS_MAX ? 1 : 0;
 }

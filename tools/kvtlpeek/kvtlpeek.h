@@ -38,6 +38,11 @@ bool out_complete();
 // Straight to standard error, for the messages before any other output;
 // its length.
 int err_text(const char *text);
+// Unbuffered text to a file; false when it did not take every byte.
+bool file_text(HANDLE file, const char *text);
+// "kvtlpeek: WHAT could not be written whole" on standard error; exit
+// status 5.
+int output_lost(const char *what);
 
 // A line "warning: ..." for each field of the byte that the BIOS or Windows
 // own or that can hang the PC, and that differs between `from` and `to`:
@@ -52,9 +57,10 @@ void warn_consequences(const std::uint8_t *id, unsigned offset, unsigned from, u
 // header of each ("lspci -n -x").
 void dump_machine(bool header_only);
 // The settings file that turns dump BEFORE into AFTER on standard output,
-// every change on standard error; the exit status (0, 1 over 64 lines, 2
-// a dump that cannot be read).
-int diff_dumps(const char *before, const char *after);
+// every change in file TABLE ("": standard error, where COMMAND.COM cannot
+// redirect it); the exit status (0, 1 over 64 lines, 2 a dump that cannot
+// be read, 5 a table not written whole).
+int diff_dumps(const char *before, const char *after, const char *table);
 // The settings pass over the shadowing port layer; false when the file
 // cannot be opened.
 bool preview_settings(const char *file_name);

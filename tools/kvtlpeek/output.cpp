@@ -8,17 +8,17 @@ static char g_outBuffer[4096];
 static int g_outLength;
 static bool g_outFailed; // once a write failed, the rest is not written
 
-static bool write_handle(DWORD which, const char *text, int length)
+static bool write_handle(HANDLE file, const char *text, int length)
 {
     DWORD written = 0;
-    return WriteFile(GetStdHandle(which), text, static_cast<DWORD>(length), &written, nullptr) &&
+    return WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr) &&
            written == static_cast<DWORD>(length);
 }
 
 void out_flush()
 {
     if (g_outLength > 0 && !g_outFailed)
-        g_outFailed = !write_handle(STD_OUTPUT_HANDLE, g_outBuffer, g_outLength);
+        g_outFailed = !write_handle(GetStdHandle(STD_OUTPUT_HANDLE), g_outBuffer, g_outLength);
     g_outLength = 0;
 }
 
@@ -48,11 +48,30 @@ void out_format(const char *format, ...)
     out_text(text);
 }
 
-int err_text(const char *text)
+int output_lost(const char *what)
+{
+    char text[MAX_PATH + 64];
+    wsprintfA(text, "kvtlpeek: %s could not be written whole (is the disk full?)\r\n", what);
+    err_text(text);
+    return 5;
+}
+
+static int length_of(const char *text)
 {
     int length = 0;
     while (text[length])
         length++;
-    write_handle(STD_ERROR_HANDLE, text, length);
+    return length;
+}
+
+bool file_text(HANDLE file, const char *text)
+{
+    return write_handle(file, text, length_of(text));
+}
+
+int err_text(const char *text)
+{
+    int length = length_of(text);
+    write_handle(GetStdHandle(STD_ERROR_HANDLE), text, length);
     return length;
 }
