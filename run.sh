@@ -5,7 +5,7 @@
 #
 #   ./run.sh [SETTINGS_FILE] [--machine LSPCI_DUMP]
 #
-# SETTINGS_FILE defaults to examples/piix4-udma33.cfg; it is copied as
+# SETTINGS_FILE defaults to examples/bx-d0-df.cfg; it is copied as
 # kvtl.cfg into a fresh working folder. --machine takes the output of
 # `lspci -xxx` (or -xxxx) of a real PC instead of the built-in 440BX board.
 # On Debian 12 as root, scripts/setup.sh installs what is missing (what
@@ -44,7 +44,7 @@ fi
 
 cd "$(dirname "$0")"
 root=$(pwd)
-settings=${settings:-$root/examples/piix4-udma33.cfg}
+settings=${settings:-$root/examples/bx-d0-df.cfg}
 build_dir=$(realpath -m "${SORVENKA_BUILD_DIR:-build/win32}")
 log=$root/build/run/run.log
 mkdir -p build/run && : >"$log"
