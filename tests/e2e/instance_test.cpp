@@ -144,7 +144,7 @@ TEST(Instance, MenuAndAboutBoxSpeakTheCodePagesLanguage)
         ASSERT_EQ(controls.size(), 4u);
         EXPECT_EQ(controls[0].id, IDOK);
         EXPECT_EQ(controls[0].text, "OK");
-        EXPECT_EQ(controls[1].text, "Sorvenka Ver 2.11");
+        EXPECT_EQ(controls[1].text, "Sorvenka Ver " SORVENKA_VERSION_TEXT);
         EXPECT_TRUE(k.press(box));
         // The marker goes to the window, which outlives a box that wrongly
         // closed.

@@ -3,8 +3,9 @@
 the ANSI texts. Expected values are tables; `compare` reports every field
 that differs, so one run shows all that is wrong.
 
-    check_exe.py CHECK EXE     CHECK: header imports resources strings
-                                      noicon nomenu
+    check_exe.py CHECK EXE VERSION   CHECK: header imports resources strings
+                                            noicon nomenu
+                                     VERSION: CMake's project version
 """
 import os
 import struct
@@ -102,7 +103,7 @@ CONTROLS = [
     {"style": CHILD | BS_DEFPUSHBUTTON | WS_TABSTOP, "x": 115, "y": 5, "cx": 33, "cy": 14,
      "id": 1, "class": BUTTON, "text": "OK"},
     {"style": CHILD | SS_LEFT | WS_GROUP, "x": 25, "y": 7, "cx": 68, "cy": 12,
-     "id": NO_ID, "class": STATIC, "text": "Sorvenka Ver 2.11"},
+     "id": NO_ID, "class": STATIC, "text": "Sorvenka Ver {version}"},
     {"style": CHILD | SS_LEFT | WS_GROUP, "x": 25, "y": 19, "cx": 92, "cy": 9,
      "id": NO_ID, "class": STATIC, "text": "(C) Korvane Software"},
     {"style": CHILD | SS_ICON, "x": 5, "y": 5, "cx": 18, "cy": 21,
@@ -342,9 +343,10 @@ CHECKS = {
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in CHECKS:
+    if len(sys.argv) != 4 or sys.argv[1] not in CHECKS:
         sys.exit(__doc__)
-    check, path = sys.argv[1:]
+    check, path, version = sys.argv[1:]
+    CONTROLS[1]["text"] = CONTROLS[1]["text"].format(version=version)
     CHECKS[check](pefile.PE(path), path)
     for f in failures:
         print("FAIL", f)
