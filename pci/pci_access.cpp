@@ -6,9 +6,9 @@
 namespace
 {
 
-// Byte masks of the standard header, from the PCI Local Bus specification
-// as Linux's pci_regs.h and QEMU's hw/pci/pci.c (pci_init_wmask,
-// pci_init_w1cmask, pci_init_mask_bridge) model it.
+// Byte masks of the standard header, as Linux's pci_regs.h and QEMU's
+// hw/pci/pci.c (pci_init_wmask, pci_init_w1cmask, pci_init_mask_bridge)
+// give them.
 const PciAccessBits RW = {0xFF, 0}, RO = {0, 0};
 // Status, high byte: parity error, target and master aborts, system error,
 // detected parity error; DEVSEL timing (bits 10-9) is read-only and the low
