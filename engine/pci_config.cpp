@@ -21,6 +21,15 @@ JournalEntry journal_entry(int index)
     return e;
 }
 
+bool cfg_mechanism1_present()
+{
+    const std::uint32_t saved = port_in32(CONFIG_ADDRESS);
+    port_out32(CONFIG_ADDRESS, 0x80000000u);
+    const bool present = port_in32(CONFIG_ADDRESS) == 0x80000000u;
+    port_out32(CONFIG_ADDRESS, saved);
+    return present;
+}
+
 void cfg_read_record(std::uint32_t reg, std::uint32_t device, std::uint32_t function)
 {
     std::uint32_t address = cfg_address(reg, device, function);

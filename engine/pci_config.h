@@ -31,6 +31,13 @@ std::uint16_t cfg_data_port(std::uint32_t reg);
 
 JournalEntry journal_entry(int index);
 
+// Whether 0xCF8 is Configuration Mechanism #1's CONFIG_ADDRESS: it keeps
+// 0x80000000 written to it (Linux's pci_check_type1, arch/x86/pci/direct.c).
+// What it held is written back. On a board with Mechanism #2, 0xCF8 is the
+// Configuration Space Enable register: an address written there unchecked
+// would map configuration space over I/O C000-CFFF and leave it there.
+bool cfg_mechanism1_present();
+
 // Reads the register's current byte and appends it to the journal.
 // The caller keeps g_journal.count below MAX_JOURNAL_ENTRIES.
 void cfg_read_record(std::uint32_t reg, std::uint32_t device, std::uint32_t function);

@@ -112,12 +112,18 @@ bool settings_apply_piece(const char *line)
     return true;
 }
 
-void settings_pass(SettingsReader *r, SettingsPieceProc proc)
+void settings_pass(SettingsReader *r, SettingsPieceProc proc, SettingsGateProc gate)
 {
     g_journal.count = 0;
     char line[LINE_BUFFER_SIZE];
     int count;
     while ((count = reader_next_piece(r, line)) > 0) {
+        std::uint32_t field;
+        if (gate && settings_fields(line, &field, 1) > 0) {
+            if (!gate())
+                break;
+            gate = nullptr;
+        }
         bool applied = settings_apply_piece(line);
         if (proc)
             proc(line, count, applied);
@@ -126,7 +132,7 @@ void settings_pass(SettingsReader *r, SettingsPieceProc proc)
     }
 }
 
-bool run_settings(const char *file_name, SettingsPieceProc proc)
+bool run_settings(const char *file_name, SettingsPieceProc proc, SettingsGateProc gate)
 {
     g_journal.count = 0;
     file_handle file = file_open_read(file_name);
@@ -134,7 +140,7 @@ bool run_settings(const char *file_name, SettingsPieceProc proc)
         return false;
     SettingsReader reader;
     reader_start(&reader, file);
-    settings_pass(&reader, proc);
+    settings_pass(&reader, proc, gate);
     file_close(file);
     return true;
 }

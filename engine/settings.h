@@ -46,13 +46,18 @@ bool settings_apply_piece(const char *line);
 // A file that cannot be opened applies nothing.
 void load_settings(const char *file_name);
 
+// Asked once, before the pass reaches a port for its first line; false ends
+// the pass there with no port touched. The caller's last check before any
+// byte changes (the configuration mechanism, say).
+typedef bool (*SettingsGateProc)();
+
 // Told of each piece the pass reads: its `count` bytes (NUL bytes included)
 // and whether it was applied, in which case its journal entry is the last.
 typedef void (*SettingsPieceProc)(const char *piece, int count, bool applied);
 
-// load_settings with a watcher (null for none). False when the file cannot
-// be opened.
-bool run_settings(const char *file_name, SettingsPieceProc proc);
+// load_settings with a watcher and a gate (null for none). False when the
+// file cannot be opened.
+bool run_settings(const char *file_name, SettingsPieceProc proc, SettingsGateProc gate = nullptr);
 // The pass itself over a started reader, which is left where the pass
 // stopped (the journal is emptied first).
-void settings_pass(SettingsReader *r, SettingsPieceProc proc);
+void settings_pass(SettingsReader *r, SettingsPieceProc proc, SettingsGateProc gate = nullptr);

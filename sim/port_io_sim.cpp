@@ -7,6 +7,11 @@ void port_out32(std::uint16_t port, std::uint32_t value)
     sim::active_chipset().io_write(port, 4, value);
 }
 
+std::uint32_t port_in32(std::uint16_t port)
+{
+    return sim::active_chipset().io_read(port, 4);
+}
+
 std::uint8_t port_in8(std::uint16_t port)
 {
     return static_cast<std::uint8_t>(sim::active_chipset().io_read(port, 1));

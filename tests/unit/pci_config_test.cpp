@@ -86,6 +86,46 @@ TEST(PciConfig, ValueAboveFFWritesOnlyTheLowByte)
     EXPECT_TRUE(g_journal.count == 0);
 }
 
+sim::PortOp in32(std::uint16_t port, std::uint32_t v)
+{
+    return {sim::PortOp::In, 4, port, v};
+}
+
+// The latch test reads 0xCF8, writes 0x80000000, reads it again and puts
+// back what it held: four operations, whatever the board.
+struct Latch {
+    const char *name;
+    bool mechanism1;
+    bool present;
+    Trace ports;
+};
+
+TEST(PciConfig, MechanismTestPutsBackWhat0xCF8Held)
+{
+    const Latch cases[] = {
+        {"mechanism1",
+         true,
+         true,
+         {in32(0xCF8, 0x80003944), out32(0xCF8, 0x80000000), in32(0xCF8, 0x80000000),
+          out32(0xCF8, 0x80003944)}},
+        {"no_register_at_cf8",
+         false,
+         false,
+         {in32(0xCF8, 0xFFFFFFFF), out32(0xCF8, 0x80000000), in32(0xCF8, 0xFFFFFFFF),
+          out32(0xCF8, 0xFFFFFFFF)}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Chipset m = machine();
+        m.set_mechanism1(c.mechanism1);
+        use_machine(m);
+        cfg_write_byte(0x44, 7, 1, 0); // leaves 0x80003944 selected
+        sim::active_chipset().clear_trace();
+        EXPECT_EQ(cfg_mechanism1_present(), c.present);
+        EXPECT_TRACE(ports(), c.ports);
+    }
+}
+
 TEST(PciConfig, EmptyJournalRestoresNothing)
 {
     use_machine(machine());
@@ -135,12 +175,13 @@ TEST(PciConfig, RestoreUndoesEveryLineNewestFirst)
         {"a part that ignores the function number, named under two",
          {{0x3C, 0x05, 0x0B, 3}, {0x3C, 0x07, 0x0B, 0}},
          restored(0x8000583C, 0xCFC, 0x05) + restored(0x80005B3C, 0xCFC, 0x0A)},
-        // The AGP bridge's secondary bus from 1 to 3, then the card behind
-        // it (device 0x60: bus 3, device 0): the card's byte goes back while
-        // bus 3 still reaches it.
-        {"a bridge's bus number, then the card behind it",
-         {{0x19, 0x03, 1, 0}, {0x40, 0x55, 0x60, 0}},
-         restored(0x80030040, 0xCFC, 0x21) + restored(0x80000819, 0xCFD, 0x01)},
+        // The AGP bridge's subordinate and then secondary bus from 1 to 3,
+        // then the card behind it (device 0x60: bus 3, device 0): the card's
+        // byte goes back while bus 3 still reaches it.
+        {"a bridge's bus numbers, then the card behind it",
+         {{0x1A, 0x03, 1, 0}, {0x19, 0x03, 1, 0}, {0x40, 0x55, 0x60, 0}},
+         restored(0x80030040, 0xCFC, 0x21) + restored(0x80000819, 0xCFD, 0x01) +
+             restored(0x8000081A, 0xCFE, 0x01)},
     };
     const sim::Chipset power_on = machine();
     for (const Undo &c : cases) {

@@ -181,6 +181,47 @@ TEST(Settings, SkippedPiecesDoNotCountTowardThe64)
     EXPECT_EQ(g_journal.address[63], 0x80000041u);
 }
 
+// The gate is asked once, just before the first line with a field reaches
+// a port; a refusal ends the pass with no port touched.
+int g_gateCalls;
+bool g_gateAnswer;
+bool CountingGateProc()
+{
+    ++g_gateCalls;
+    EXPECT_TRUE(sim::active_chipset().trace().empty()) << "asked after a port was touched";
+    return g_gateAnswer;
+}
+
+struct GateCase {
+    const char *name;
+    std::string content;
+    bool answer;
+    int calls;
+    std::vector<Applied> applied;
+};
+
+TEST(Settings, GateIsAskedOnceBeforeTheFirstPort)
+{
+    const std::string NO_FIELD("\0\n", 2); // a line ends at a zero byte
+    const GateCase cases[] = {
+        {"no_line", NO_FIELD + NO_FIELD + "\x1A" "41,5A\n", true, 0, {}},
+        {"passed", NO_FIELD + "41,5A\n42,1\n", true, 1, {{0x80000041, 0x5A}, {0x80000042, 1}}},
+        {"refused", NO_FIELD + "41,5A\n42,1\n", false, 1, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        use_machine(sim::Chipset{});
+        memfs::reset();
+        memfs::put("kvtl.cfg", c.content);
+        g_gateCalls = 0;
+        g_gateAnswer = c.answer;
+        EXPECT_TRUE(run_settings("kvtl.cfg", nullptr, CountingGateProc));
+        EXPECT_EQ(g_gateCalls, c.calls);
+        EXPECT_TRACE(sim::active_chipset().trace(), expected_pass(c.applied));
+        EXPECT_EQ(g_journal.count, static_cast<int>(c.applied.size()));
+    }
+}
+
 TEST(Settings, MissingFileAppliesNothingAndEmptiesTheJournal)
 {
     run_pass("41,5A\n");
