@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "internal.h"
+#include "resource.h"
 
 namespace harness
 {
@@ -68,6 +69,12 @@ Session::~Session()
     }
     if (started_)
         CloseHandle(started_);
+    // The virtual PC ends with the session, and so does the marker of the
+    // bytes a program left changed on it (one that was ended, or that
+    // ended without its restore): the next session's PC is new.
+    while (ATOM marker = GlobalFindAtomA(CHANGED_MARKER_NAME))
+        if (GlobalDeleteAtom(marker) != 0) // 0: one reference gone
+            break;
 }
 
 void Session::set_output(std::string out_file, std::string err_file)

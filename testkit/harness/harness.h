@@ -55,7 +55,7 @@ public:
     // `program` and `workdir` in host or Windows form; workdir empty: the
     // caller's current directory.
     Session(std::string program, std::string workdir, sim::Chipset machine);
-    ~Session(); // ends a debuggee that still runs
+    ~Session(); // ends a debuggee that still runs; deletes its marker atom
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
 
@@ -84,6 +84,15 @@ public:
     // (a virtual PC), the trace stays empty: the bytes are not seen here.
     void set_port_emulation(bool on) { emulate_ports_ = on; }
     bool port_emulation() const { return emulate_ports_; }
+    // Before start(), with port emulation: an IN or OUT that touches a port
+    // from `first` to `last` faults as on a system that refuses it (an NT
+    // port driver that opens only some ports). The harness carries the fault
+    // into the program's top-level exception filter, as Windows without a
+    // debugger does, with the faulting instruction's registers; the filter
+    // is the one the program last gave SetUnhandledExceptionFilter (watched
+    // from then on). With none, the process ends with the fault's code.
+    // unhandled() lists each such fault. Every other port is emulated.
+    void refuse_ports(std::uint16_t first, std::uint16_t last);
     void set_output(std::string out_file, std::string err_file);
 
     // Creates the process and waits until the debug loop has it.
@@ -172,7 +181,9 @@ private:
     // Port emulation (port_emulation.cpp).
     bool emulate(HANDLE thread);
     bool hand_on_port_fault(HANDLE thread);
+    bool raise_in_program(HANDLE thread, CONTEXT ctx);
     bool emulate_ports_ = true;
+    std::uint16_t refused_first_ = 1, refused_last_ = 0; // none
     sim::Chipset machine_;
 
     // The import watch (import_watch.cpp).

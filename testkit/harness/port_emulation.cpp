@@ -4,6 +4,8 @@
 // in its trace) and moves Eip past it.
 #include "harness.h"
 
+#include <cstddef>
+
 #include "internal.h"
 #include "port_insn.h"
 
@@ -13,10 +15,57 @@ namespace harness
 using detail::ExclusiveLock;
 using detail::SharedLock;
 
+void Session::refuse_ports(std::uint16_t first, std::uint16_t last)
+{
+    refused_first_ = first;
+    refused_last_ = last;
+    watch("SetUnhandledExceptionFilter", 1);
+}
+
+// What the system does with a fault no handler of the thread takes and no
+// debugger sees: it calls the top-level filter on the faulting thread's
+// stack. The frame below the stack pointer holds the filter's return
+// address (0: a filter that returns faults there, and the debugger ends
+// the process), its argument, the EXCEPTION_POINTERS, the record and the
+// registers at the fault.
+bool Session::raise_in_program(HANDLE thread, CONTEXT ctx)
+{
+    std::uint32_t filter = 0;
+    {
+        ExclusiveLock l(&lock_);
+        for (const auto &c : calls_)
+            if (c.function == "SetUnhandledExceptionFilter")
+                filter = c.args[0];
+        unhandled_.push_back({EXCEPTION_PRIV_INSTRUCTION, ctx.Eip, true});
+    }
+    if (!filter)
+        return TerminateProcess(process_, EXCEPTION_PRIV_INSTRUCTION) != FALSE;
+    struct Frame {
+        std::uint32_t return_address, argument;
+        std::uint32_t record_address, context_address; // EXCEPTION_POINTERS
+        EXCEPTION_RECORD record;
+        CONTEXT context;
+    } frame{};
+    const std::uint32_t at = (ctx.Esp - 256 - sizeof frame) & ~15u;
+    frame.argument = at + offsetof(Frame, record_address);
+    frame.record_address = at + offsetof(Frame, record);
+    frame.context_address = at + offsetof(Frame, context);
+    frame.record.ExceptionCode = EXCEPTION_PRIV_INSTRUCTION;
+    frame.record.ExceptionAddress = detail::pointer(ctx.Eip);
+    frame.context = ctx;
+    SIZE_T written = 0;
+    if (!WriteProcessMemory(process_, detail::pointer(at), &frame, sizeof frame, &written) ||
+        written != sizeof frame)
+        return false;
+    ctx.Esp = at;
+    ctx.Eip = filter;
+    return SetThreadContext(thread, &ctx) != FALSE;
+}
+
 bool Session::emulate(HANDLE thread)
 {
     CONTEXT ctx{};
-    ctx.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    ctx.ContextFlags = CONTEXT_FULL;
     if (!GetThreadContext(thread, &ctx))
         return false;
     std::uint8_t code[16];
@@ -29,6 +78,8 @@ bool Session::emulate(HANDLE thread)
     if (!insn)
         return false;
     std::uint16_t port = insn->imm ? insn->port : static_cast<std::uint16_t>(ctx.Edx & 0xFFFF);
+    if (port <= refused_last_ && port + insn->width - 1 >= refused_first_)
+        return raise_in_program(thread, ctx);
     {
         ExclusiveLock l(&lock_);
         if (insn->in)
