@@ -12,6 +12,8 @@
 // The hidden window's class (and title) and the mutex that finds another copy.
 #define TRAY_CLASS_NAME "Korvane Traskell"
 #define INSTANCE_MUTEX_NAME "Korvane"
+// The global atom of a run whose bytes are changed.
+#define CHANGED_MARKER_NAME "Korvane Changed"
 
 #define ID_TRAYICON 1001
 // Timer of the hidden window, and its period: it asks for the icon again

@@ -13,9 +13,22 @@ extern HMENU g_trayMenu;       // submenu 0 of the tray menu
 // any other Windows the program speaks English.
 extern bool g_japanese;
 
-// The process exit code after the message that the system refuses the port
-// instructions (the NT family without a port driver).
-const int EXIT_PORTS_REFUSED = -997;
+// The marker of a run whose bytes are changed: a global atom, which lives
+// until Windows restarts and touches neither disk nor registry. Up before
+// the first byte changes, deleted once every byte is back.
+extern ATOM g_changedMarker;
 
-// Returns the process exit code: 0, or -998 / -999 for a missing icon / menu.
+// Process exit codes after a message, none of them with a byte changed:
+// the system refuses the port instructions (the NT family without a port
+// driver, or a driver that opens some of them: what was applied is back);
+// an earlier run ended with its bytes changed; 0xCF8 is no Mechanism #1.
+const int EXIT_PORTS_REFUSED = -997;
+const int EXIT_LAST_RUN_UNRESTORED = -996;
+const int EXIT_NO_MECHANISM1 = -995;
+
+// Returns the process exit code: 0, one of the above, or -998 / -999 for a
+// missing icon / menu.
 int app_main(HINSTANCE instance);
+
+// Every journalled byte back, then the marker deleted.
+void restore_settings();

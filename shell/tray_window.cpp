@@ -14,6 +14,8 @@ NOTIFYICONDATAA g_nid;
 POINT g_cursorPos;
 UINT g_taskbarCreated;
 HWND g_taskbar;
+DWORD g_taskbarThread;
+DWORD g_taskbarProcess;
 bool g_restored;
 
 static const char TASKBAR_CLASS[] = "Shell_TrayWnd";
@@ -21,10 +23,31 @@ static const char TASKBAR_CLASS[] = "Shell_TrayWnd";
 void shutdown_sequence()
 {
     // Bytes first: the session may end as soon as the icon is gone.
-    journal_restore();
+    restore_settings();
     g_restored = true;
+    KillTimer(g_nid.hWnd, IDT_TRAYCHECK);
     Shell_NotifyIconA(NIM_DELETE, &g_nid);
     PostQuitMessage(0);
+}
+
+// The taskbar window now, and whether it is the one that took the icon. A
+// window handle of Windows 9x is 16 bits and comes back: a taskbar that
+// died and came back within a tick may have the old one, but its thread
+// and process are new. Nothing here sends the shell a message: a hung
+// Explorer would block the program on every tick.
+static HWND taskbar_now(DWORD *thread, DWORD *process)
+{
+    HWND bar = FindWindowA(TASKBAR_CLASS, nullptr);
+    *process = 0;
+    *thread = GetWindowThreadProcessId(bar, process);
+    return bar;
+}
+
+static bool taskbar_changed()
+{
+    DWORD thread, process;
+    HWND bar = taskbar_now(&thread, &process);
+    return bar != g_taskbar || thread != g_taskbarThread || process != g_taskbarProcess;
 }
 
 // The icon is the only way to reach Exit, so a taskbar that is not there yet
@@ -36,7 +59,7 @@ void shutdown_sequence()
 static void show_tray_icon(HWND hwnd)
 {
     if (Shell_NotifyIconA(NIM_ADD, &g_nid) || Shell_NotifyIconA(NIM_MODIFY, &g_nid))
-        g_taskbar = FindWindowA(TASKBAR_CLASS, nullptr);
+        g_taskbar = taskbar_now(&g_taskbarThread, &g_taskbarProcess);
     else
         g_taskbar = hwnd; // never a taskbar: the next tick asks again
 }
@@ -68,9 +91,11 @@ static void open_tray_menu(HWND hwnd)
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    // A new taskbar has none of the old one's icons.
+    // A new taskbar has none of the old one's icons; after the shutdown
+    // the icon stays gone.
     if (msg == g_taskbarCreated && msg != 0) {
-        show_tray_icon(hwnd);
+        if (!g_restored)
+            show_tray_icon(hwnd);
         return 0;
     }
     switch (msg) {
@@ -89,16 +114,18 @@ LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
             shutdown_sequence();
         return 0;
     case WM_TIMER:
-        if (wParam == IDT_TRAYCHECK && FindWindowA(TASKBAR_CLASS, nullptr) != g_taskbar)
+        if (wParam == IDT_TRAYCHECK && !g_restored && taskbar_changed())
             show_tray_icon(hwnd);
         return 0;
     case WM_POWERBROADCAST:
         // Suspends are never refused. On the way back the BIOS has set the
         // chipset up again and the settings are gone: they go in again,
         // unless the bytes are already back for good (a resume that comes
-        // between the shutdown and the end of the message loop).
+        // between the shutdown and the end of the message loop). Windows
+        // 95's APM also says so after a standby, which some BIOSes carry
+        // out as a suspend to RAM.
         if (!g_restored && (wParam == PBT_APMRESUMESUSPEND || wParam == PBT_APMRESUMECRITICAL ||
-                            wParam == PBT_APMRESUMEAUTOMATIC))
+                            wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESTANDBY))
             journal_reapply();
         return TRUE;
     case WM_COMMAND:

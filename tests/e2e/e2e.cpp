@@ -39,7 +39,7 @@ const Watched WATCHED[5] = {{"Shell_NotifyIconA", 2},
 
 Trace applied_settings(const sim::Chipset &m)
 {
-    return applied_line(0x80003941, 0xD3, m.peek(IDE, 0x41)) +
+    return mechanism_test() + applied_line(0x80003941, 0xD3, m.peek(IDE, 0x41)) +
            applied_line(0x80003860, 0x80, m.peek(ISA, 0x60));
 }
 
@@ -150,8 +150,14 @@ void Program::expect_ended_restored(DWORD code, const Trace *expected)
     const sim::Chipset &m = options_.machine;
     EXPECT_TRACE(session_->trace(),
                  expected ? *expected : applied_settings(m) + restored_settings(m));
+    expect_machine_as_before();
+    EXPECT_EQ(GlobalFindAtomA(CHANGED_MARKER_NAME), 0) << "the marker outlives the restore";
+}
+
+void Program::expect_machine_as_before() const
+{
     const sim::Chipset now = session_->machine();
-    for (const auto &f : m.functions())
+    for (const auto &f : options_.machine.functions())
         EXPECT_EQ(now.functions().at(f.first).bytes, f.second.bytes) << sim::format(f.first);
 }
 

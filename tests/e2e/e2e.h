@@ -97,9 +97,11 @@ public:
     // ASSERT_NO_FATAL_FAILURE.
     void exit_and_expect_restore();
     // The program has ended (or ends) with `code`, its whole port trace is
-    // `expected` (SETTINGS applied and put back when null), and every byte
-    // of the machine is as before the start.
+    // `expected` (SETTINGS applied and put back when null), every byte of
+    // the machine is as before the start, and its marker atom is gone.
     void expect_ended_restored(DWORD code, const Trace *expected = nullptr);
+    // Every byte of the machine is as before the start.
+    void expect_machine_as_before() const;
 
 private:
     Options options_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,22 +21,44 @@ using e2e::Program;
 
 struct Language {
     std::vector<std::string> menu; // as the program sets it; none: the resource's
-    std::string about_caption, warning, ports_refused;
+    std::string about_caption, warning, ports_refused, last_run_unrestored, no_mechanism1;
 };
 
-// "「Sov」Version", "既に起動しています." and "Windows 95, 98, Me または
-// PCI のポートを開くドライバが必要です." in code page 932.
+// Code page 932, made from the UTF-8 texts by Python's cp932 codec:
+// "「Sov」Version", "既に起動しています.", "Windows 95, 98, Me または PCI の
+// ポートを開くドライバが必要です. 書き込んだバイトはすべて元に戻しました.",
+// "前回の Sorvenka は PCI のバイトを元に戻さずに終わりました. Windows を再起動
+// してから起動してください. 何も変更していません." and "この PC には PCI
+// コンフィギュレーション・メカニズム #1 がありません. 何も変更していません."
 const Language JAPANESE{
     {},
     "\x81\x75Sov\x81\x76Version",
     "\x8A\xF9\x82\xC9\x8B\x4E\x93\xAE\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB7.",
-    "Windows 95, 98, Me \x82\xDC\x82\xBD\x82\xCD PCI \x82\xCC\x83|\x81[\x83g\x82\xF0\x8AJ\x82\xAD"
-    "\x83h\x83\x89\x83\x43\x83o\x82\xAA\x95K\x97v\x82\xC5\x82\xB7."};
+    "Windows 95, 98, Me \x82\xDC\x82\xBD\x82\xCD PCI "
+    "\x82\xCC\x83|\x81["
+    "\x83g\x82\xF0\x8AJ\x82\xAD\x83h\x83\x89\x83\x43\x83o\x82\xAA\x95K\x97v\x82\xC5\x82\xB7. "
+    "\x8F\x91\x82\xAB\x8D\x9E\x82\xF1\x82\xBE\x83o\x83\x43\x83g\x82\xCD\x82\xB7\x82\xD7\x82\xC4\x8C"
+    "\xB3\x82\xC9\x96\xDF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.",
+    "\x91O\x89\xF1\x82\xCC Sorvenka \x82\xCD PCI "
+    "\x82\xCC\x83o\x83\x43\x83g\x82\xF0\x8C\xB3\x82\xC9\x96\xDF\x82\xB3\x82\xB8\x82\xC9\x8FI\x82"
+    "\xED\x82\xE8\x82\xDC\x82\xB5\x82\xBD. Windows "
+    "\x82\xF0\x8D\xC4\x8BN\x93\xAE\x82\xB5\x82\xC4\x82\xA9\x82\xE7\x8BN\x93\xAE\x82\xB5\x82\xC4\x82"
+    "\xAD\x82\xBE\x82\xB3\x82\xA2. "
+    "\x89\xBD\x82\xE0\x95\xCF\x8DX\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1.",
+    "\x82\xB1\x82\xCC PC \x82\xC9\x82\xCD PCI "
+    "\x83R\x83\x93\x83t\x83\x42\x83M\x83\x85\x83\x8C\x81["
+    "\x83V\x83\x87\x83\x93\x81\x45\x83\x81\x83J\x83j\x83Y\x83\x80 #1 "
+    "\x82\xAA\x82\xA0\x82\xE8\x82\xDC\x82\xB9\x82\xF1. "
+    "\x89\xBD\x82\xE0\x95\xCF\x8DX\x82\xB5\x82\xC4\x82\xA2\x82\xDC\x82\xB9\x82\xF1."};
 const Language ENGLISH{
     {"Version", "Exit"},
     "[Sov]Version",
     "Already running.",
-    "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the PCI ports."};
+    "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the PCI ports. Every byte it had "
+    "written has been put back.",
+    "The last run of Sorvenka ended without putting the PCI bytes back. Restart Windows before "
+    "starting it again. Nothing was changed.",
+    "This PC has no PCI configuration mechanism #1. Sorvenka changed nothing."};
 
 const Language &language()
 {
@@ -168,26 +191,99 @@ TEST(Instance, MenuAndAboutBoxSpeakTheCodePagesLanguage)
     ASSERT_NO_FATAL_FAILURE(p.exit_and_expect_restore());
 }
 
-// A system that refuses the port instructions (an NT-family Windows
-// without a port driver): a message and the program's own exit code, no
-// crash, no port. Only the copy Wine reports NT to: told it runs Windows
-// 9x, Wine carries out a refused port instruction itself, as 9x would have
-// let it through.
-TEST(Instance, RefusedPortsEndWithAMessageAndTouchNothing)
+// An earlier copy that Windows ended (End Task) before its restore; its
+// session, and with it the marker, lives on until the case ends.
+std::unique_ptr<Program> end_task_first()
+{
+    auto first = std::make_unique<Program>("end_task_first");
+    EXPECT_NE(first->window, nullptr);
+    first->session().terminate(1);
+    EXPECT_TRUE(first->session().wait_exit(e2e::TIMEOUT_MS));
+    return first;
+}
+
+// Two lines on the host bridge: PAM3 through 0xCFC, then PAM4 through 0xCFD.
+const char PAM_LINES[] = "5C,33,0,0\n5D,30,0,0\n";
+
+struct Refusal {
+    const char *name;
+    const char *const *exe;
+    std::string Language::*message;
+    DWORD code;
+    // Sets the start up; may return an earlier copy to keep until the end.
+    std::function<std::unique_ptr<Program>(e2e::Options &)> setup;
+    // The whole trace when the harness sees the ports; null when it does not.
+    std::function<Trace(const sim::Chipset &)> ports;
+};
+
+// Start-ups that end with a message and every byte as it was before.
+TEST(Instance, RefusedStartsShowAMessageAndLeaveEveryByteAsBefore)
 {
     const Language &l = language();
-    e2e::Options o;
-    o.exe = e2e::SORVENKA_NT_EXE;
-    o.window = false;
-    o.watch = false;
-    o.prepare = [](harness::Session &s) { s.set_port_emulation(false); };
-    Program p("ports_refused", o);
-    ASSERT_TRUE(p.started());
-    EXPECT_TRUE(e2e::box_says(p.session().pid(), "Sorvenka", l.ports_refused));
-    DWORD code = 0;
-    ASSERT_TRUE(p.session().wait_exit(e2e::TIMEOUT_MS, &code));
-    EXPECT_EQ(code, static_cast<DWORD>(-997));
-    EXPECT_TRUE(p.session().trace().empty());
+    const Refusal cases[] = {
+        // An NT-family Windows without a port driver: Wine itself refuses
+        // the first port instruction and hands the fault to the program.
+        // Wine carries one out for a copy it reports Windows 9x to.
+        {"nt_without_port_driver", &e2e::SORVENKA_NT_EXE, &Language::ports_refused,
+         static_cast<DWORD>(-997),
+         [](e2e::Options &o) {
+             o.prepare = [](harness::Session &s) { s.set_port_emulation(false); };
+             return nullptr;
+         },
+         nullptr},
+        // A driver that opens 0xCF8-0xCFC only: line 1 is applied, line 2
+        // faults at its read and line 1 goes back.
+        {"driver_opens_cf8_to_cfc", &e2e::SORVENKA_EXE, &Language::ports_refused,
+         static_cast<DWORD>(-997),
+         [](e2e::Options &o) {
+             o.settings = PAM_LINES;
+             o.prepare = [](harness::Session &s) { s.refuse_ports(0xCFD, 0xCFF); };
+             return nullptr;
+         },
+         [](const sim::Chipset &m) {
+             const std::uint8_t pam3 = m.peek({0, 0, 0}, 0x5C);
+             return mechanism_test() + applied_line(0x8000005C, 0x33, pam3) +
+                    Trace{sim::out32(0xCF8, 0x8000005D)} + restored(0x8000005C, 0xCFC, pam3);
+         }},
+        // 0xCF8 is no CONFIG_ADDRESS (a Mechanism #2 board): only the test.
+        {"no_mechanism1", &e2e::SORVENKA_EXE, &Language::no_mechanism1, static_cast<DWORD>(-995),
+         [](e2e::Options &o) {
+             o.machine.set_mechanism1(false);
+             return nullptr;
+         },
+         [](const sim::Chipset &) {
+             const std::uint32_t none = 0xFFFFFFFF;
+             return Trace{{sim::PortOp::In, 4, 0xCF8, none},
+                          sim::out32(0xCF8, 0x80000000),
+                          {sim::PortOp::In, 4, 0xCF8, none},
+                          sim::out32(0xCF8, none)};
+         }},
+        // The bytes now may be the ended copy's: none is taken for the BIOS's.
+        {"after_end_task", &e2e::SORVENKA_EXE, &Language::last_run_unrestored,
+         static_cast<DWORD>(-996), [](e2e::Options &) { return end_task_first(); },
+         [](const sim::Chipset &) { return Trace{}; }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::Options o;
+        o.exe = *c.exe;
+        o.window = false;
+        o.watch = false;
+        std::unique_ptr<Program> earlier = c.setup(o);
+        Program p(std::string("refused_") + c.name, o);
+        ASSERT_TRUE(p.started());
+        EXPECT_TRUE(e2e::box_says(p.session().pid(), "Sorvenka", l.*c.message));
+        DWORD code = 0;
+        ASSERT_TRUE(p.session().wait_exit(e2e::TIMEOUT_MS, &code));
+        EXPECT_EQ(code, c.code);
+        if (c.ports) {
+            EXPECT_TRACE(p.session().trace(), c.ports(p.machine()));
+            p.expect_machine_as_before();
+        }
+        // An ended copy's marker goes with its session.
+        earlier.reset();
+        EXPECT_EQ(GlobalFindAtomA(CHANGED_MARKER_NAME), 0) << "a marker with every byte back";
+    }
 }
 
 TEST(Windows, ProgramSeesTheConfiguredVersion)

@@ -24,8 +24,8 @@ report::AppliedLine line(unsigned dev, unsigned fn, unsigned reg, std::uint8_t w
 // Two settings passes and a restore: a register written twice, one in the
 // upper byte lane, a write of the restore (no read before it) and a read of
 // the journal that no write follows.
-const Trace passes = applied_line(0x80003948, 0x03, 0x05) + applied_line(0x8000394B, 0x1FF, 0x00) +
-                     applied_line(0x80003948, 0x07, 0x03) +
+const Trace passes = mechanism_test() + applied_line(0x80003948, 0x03, 0x05) +
+                     applied_line(0x8000394B, 0x1FF, 0x00) + applied_line(0x80003948, 0x07, 0x03) +
                      Trace{sim::out32(0xCF8, 0x80000040), sim::in8(0xCFC, 0x11)} +
                      restored(0x80003948, 0xCFC, 0x05) + restored(0x80003948, 0xCFF, 0x00);
 

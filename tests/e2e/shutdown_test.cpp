@@ -101,19 +101,31 @@ TEST(Shutdown, EveryRoutePutsEachByteBackBeforeTheEnd)
         {"end_session", end_session},
         {"cancelled_end_session_then_exit", cancelled_end_session},
         {"exit_with_about_box_open", exit_with_about_box_open},
+        // A new taskbar announced after the shutdown took the icon away: it
+        // stays away.
+        {"taskbar_created_after_exit",
+         [](Program &p) {
+             harness::post_command(p.window, IDM_EXIT);
+             PostMessageA(p.window, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+         }},
         // Builds without their icon group or menu: the start-up fails after
         // the settings are in.
         {"no_icon", nullptr, &e2e::SORVENKA_NOICON_EXE, static_cast<DWORD>(-998)},
         {"no_menu", nullptr, &e2e::SORVENKA_NOMENU_EXE, static_cast<DWORD>(-999)},
-        // The AGP bridge's secondary bus from 1 to 3, then the card behind it
-        // (device 0x60: bus 3): the card's byte goes back while bus 3 still
-        // leads to it.
-        {"exit_after_moving_a_bus", exit_command, &e2e::SORVENKA_EXE, 0, "19,03,1,0\n40,55,60,0\n",
-         applied_line(0x80000819, 0x03, 0x01) + applied_line(0x80030040, 0x55, 0x21),
-         restored(0x80030040, 0xCFC, 0x21) + restored(0x80000819, 0xCFD, 0x01)},
+        // The AGP bridge's buses from 1 to 3, the subordinate first (a bridge
+        // reaches its secondary bus only up to its subordinate), then the card
+        // behind it (device 0x60: bus 3): the card's byte goes back while bus
+        // 3 still leads to it, then the secondary, then the subordinate.
+        {"exit_after_moving_a_bus", exit_command, &e2e::SORVENKA_EXE, 0,
+         "1A,03,1,0\n19,03,1,0\n40,55,60,0\n",
+         mechanism_test() + applied_line(0x8000081A, 0x03, 0x01) +
+             applied_line(0x80000819, 0x03, 0x01) + applied_line(0x80030040, 0x55, 0x21),
+         restored(0x80030040, 0xCFC, 0x21) + restored(0x80000819, 0xCFD, 0x01) +
+             restored(0x8000081A, 0xCFE, 0x01)},
         // Only the 46 whole lines before the failed read.
         {"exit_after_a_failed_read", exit_command, &e2e::SORVENKA_EXE, 0, udma_lines(),
-         applied_line(0x8000394A, 0x22, 0x02) + repeated(applied_line(0x8000394A, 0x22, 0x22), 45),
+         mechanism_test() + applied_line(0x8000394A, 0x22, 0x02) +
+             repeated(applied_line(0x8000394A, 0x22, 0x22), 45),
          repeated(restored(0x8000394A, 0xCFE, 0x22), 45) + restored(0x8000394A, 0xCFE, 0x02),
          [](harness::Session &s) {
              s.watch("ReadFile", 5);
@@ -165,7 +177,7 @@ TEST(Shutdown, SixtyFourLinesAreAppliedAndPutBack)
 {
     const sim::Chipset machine = sim::default_machine();
     e2e::Options o;
-    Trace applied, restore;
+    Trace applied = mechanism_test(), restore;
     o.settings.clear();
     for (unsigned i = 0; i < 65; ++i) {
         const unsigned reg = 0x80 + i, value = 0xA5 ^ i;
@@ -177,8 +189,12 @@ TEST(Shutdown, SixtyFourLinesAreAppliedAndPutBack)
         applied = applied + applied_line(0x80003800 | reg, value, machine.peek(ISA, reg));
         restore = restored(0x80003800 | reg, 0xCFC + (reg & 3), machine.peek(ISA, reg)) + restore;
     }
+    // Opened so that nobody writes the file while it is read.
+    o.prepare = [](harness::Session &s) { s.watch("CreateFileA", 6); };
     Program p("sixty_five_lines", o);
     ASSERT_NE(p.window, nullptr);
+    EXPECT_CALLS(p.calls("CreateFileA"),
+                 {{"CreateFileA", {e2e::ANY, GENERIC_READ, FILE_SHARE_READ}}});
     EXPECT_TRACE(p.session().trace(), applied);
     harness::post_command(p.window, IDM_EXIT);
     EXPECT_EQ(p.wait_exit(), 0u);
@@ -202,6 +218,9 @@ TEST(Shutdown, ResumeWritesTheSettingsAgainAndExitStillPutsTheOriginalsBack)
         {"resume_suspend", PBT_APMRESUMESUSPEND, true},
         {"resume_critical", PBT_APMRESUMECRITICAL, true},
         {"resume_automatic", PBT_APMRESUMEAUTOMATIC, true},
+        // Windows 95's APM after a standby, which a BIOS may carry out as a
+        // suspend to RAM.
+        {"resume_standby", PBT_APMRESUMESTANDBY, true},
         {"power_status_change", PBT_APMPOWERSTATUSCHANGE, false},
     };
     // The settings' lines, written again in file order with no read before.

@@ -184,6 +184,7 @@ void fake_icons(harness::Session &s)
 {
     s.watch("LoadImageA", 6);
     s.fake_results("LoadImageA", FAKE_ICONS);
+    s.watch("GetWindowThreadProcessId", 2);
 }
 
 // The record Shell_NotifyIconA was handed, every field: NOTIFYICONDATAA in
@@ -261,6 +262,16 @@ void taskbar_window_changes_twice(Program &p)
     Sleep(2 * TRAYCHECK_MS);
 }
 
+// A taskbar that died and came back within a tick with the old window
+// handle (Windows 9x reuses its 16-bit handles): only its thread is new.
+void taskbar_back_with_the_old_handle(Program &p)
+{
+    p.session().fake_results("GetWindowThreadProcessId", {0x4711});
+    ASSERT_TRUE(p.wait_calls(2, "Shell_NotifyIconA", 2 * TRAYCHECK_MS + e2e::TIMEOUT_MS));
+    // Its thread from then on: nothing more.
+    Sleep(2 * TRAYCHECK_MS);
+}
+
 struct IconCase {
     const char *name;
     std::vector<std::uint32_t> answers;  // of the taskbar, before it takes every call
@@ -285,6 +296,10 @@ TEST(Tray, IconIsAskedForUntilTheTaskbarHasItAndAgainOnANewTaskbar)
          {},
          taskbar_window_changes_twice,
          {NIM_ADD, NIM_ADD, NIM_ADD, NIM_DELETE}},
+        {"taskbar_back_with_the_old_handle",
+         {},
+         taskbar_back_with_the_old_handle,
+         {NIM_ADD, NIM_ADD, NIM_DELETE}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -13,6 +13,14 @@ Trace applied_line(std::uint32_t address, std::uint32_t value, std::uint8_t prev
             sim::out8(port, value & 0xFF)};
 }
 
+Trace mechanism_test(std::uint32_t held)
+{
+    return {{sim::PortOp::In, 4, 0xCF8, held},
+            sim::out32(0xCF8, 0x80000000),
+            {sim::PortOp::In, 4, 0xCF8, 0x80000000},
+            sim::out32(0xCF8, held)};
+}
+
 Trace restored(std::uint32_t address, std::uint16_t port, std::uint8_t previous)
 {
     return {sim::out32(0xCF8, address), sim::out8(port, previous)};

@@ -17,6 +17,10 @@ using Trace = std::vector<sim::PortOp>;
 // formula): journal read, then write, on the data port of the address's
 // byte lane.
 Trace applied_line(std::uint32_t address, std::uint32_t value, std::uint8_t previous);
+// The Mechanism #1 test before the first line, on a board whose 0xCF8
+// held `held` (0 on the virtual chipset at power-on): read, 0x80000000 out
+// and read back, `held` out again.
+Trace mechanism_test(std::uint32_t held = 0);
 // The two operations that put one journalled byte back.
 Trace restored(std::uint32_t address, std::uint16_t port, std::uint8_t previous);
 Trace operator+(Trace a, const Trace &b);
