@@ -192,6 +192,19 @@ std::vector<DumpCase> dump_cases()
     cb.add_function({5, 0, 0}, space(0x10B7, 0x5157, 0x00));
     cases.push_back({"CardBus bridge, header only", cb,
                      join({bus0, {{0, 0x0D, 0}}, behind, {{5, 0, 0}}}), "/h", 64});
+
+    // What some boards read from an empty slot, as Linux skips it
+    // (drivers/pci/probe.c, pci_bus_generic_read_dev_vendor_id): IDs
+    // 00000000, 0000FFFF or FFFF0000, as function 0 or a later one.
+    sim::Chipset empty = sim::default_machine();
+    empty.add_function({0, 0x0D, 0}, space(0x0000, 0x0000, 0x80));
+    empty.add_function({0, 0x0D, 1}, space(0x8086, 0x7111, 0x00));
+    empty.add_function({0, 0x0E, 0}, space(0x8086, 0x1229, 0x80));
+    empty.add_function({0, 0x0E, 1}, space(0x0000, 0xFFFF, 0x00));
+    empty.add_function({0, 0x0E, 2}, space(0xFFFF, 0x0000, 0x00));
+    empty.add_function({0, 0x0E, 3}, space(0x0000, 0x0000, 0x00));
+    empty.add_function({0, 0x0E, 4}, space(0x8086, 0x122A, 0x00));
+    cases.push_back({"empty slots", empty, join({bus0, {{0, 0x0E, 0}, {0, 0x0E, 4}}, behind})});
     return cases;
 }
 
@@ -418,12 +431,15 @@ TEST(Kvtlpeek, SetMakesTheLineFromTheLiveByteOrSaysNoLineCan)
          "warning: INTERRUPT_LINE bits 7-0 (interrupt line) 09->0B: "},
         {"/s 00:07.1 100 02", 6, "", "register 100: "},
         {"/s 00:0a.0 48 02", 6, "", "nothing answers"},
+        {"/s 00:0d.0 48 02", 6, "", "nothing answers"},
         {"/s 00:07.1 48 22:22", 6, "", "bits 20 are read-only"}, // UDMACTL 7-4 reserved
         {"/s", 2, "", "usage"},
     };
+    sim::Chipset machine = sim::default_machine();
+    machine.add_function({0, 0x0D, 0}, space(0x0000, 0xFFFF, 0x00)); // an empty slot's IDs
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args);
-        PeekRun r = peek("set", c.args, sim::default_machine());
+        PeekRun r = peek("set", c.args, machine);
         EXPECT_EQ(r.code, c.code);
         EXPECT_EQ(r.out, c.out);
         if (*c.err)

@@ -45,7 +45,7 @@ void dump_machine(bool header_only)
         unsigned bus = g_busQueue[next];
         for (unsigned dev = 0; dev < 32; dev++) {
             std::uint32_t id = config_read32(bus, dev, 0, 0);
-            if ((id & 0xFFFF) == 0xFFFF)
+            if (slot_empty(id))
                 continue;
             show_function(bus, dev, 0, id, count);
             // Single-function parts may answer on every function number:
@@ -54,7 +54,7 @@ void dump_machine(bool header_only)
                 continue;
             for (unsigned fn = 1; fn < 8; fn++) {
                 id = config_read32(bus, dev, fn, 0);
-                if ((id & 0xFFFF) != 0xFFFF)
+                if (!slot_empty(id))
                     show_function(bus, dev, fn, id, count);
             }
         }

@@ -14,6 +14,13 @@ void hw_out32(std::uint16_t port, std::uint32_t value);
 std::uint32_t hw_in32(std::uint16_t port);
 std::uint8_t hw_in8(std::uint16_t port);
 
+// Whether dword 0 of a function, its vendor and device IDs, is what an
+// empty slot reads: Linux skips FFFFFFFF, 00000000, 0000FFFF and FFFF0000
+// ("some broken boards return 0 or ~0 if a slot is empty",
+// drivers/pci/probe.c, pci_bus_generic_read_dev_vendor_id), pciutils
+// 00000000 and FFFFFFFF (lib/generic.c, pci_generic_scan_bus); vendor ID
+// FFFF, the value no function drives, is no vendor's either.
+bool slot_empty(std::uint32_t id);
 // Configuration Mechanism #1 as pciutils and Linux detect it: 0xCF8 keeps
 // 0x80000000 written to it. What it held before is put back.
 bool mechanism1_present();
@@ -24,7 +31,7 @@ bool mechanism1_reaches_functions();
 // One dword of configuration space (reg a multiple of 4).
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg);
 // The first 16 bytes (IDs, header type) of the function a CONFIG_ADDRESS
-// value selects; whether one answers there (vendor ID not FFFF).
+// value selects; whether one answers there (its slot not empty).
 bool function_id(std::uint32_t address, std::uint8_t *id);
 
 // ---- text output: buffered standard output, CR LF written by callers -----

@@ -27,6 +27,12 @@ bool mechanism1_present()
     return present;
 }
 
+bool slot_empty(std::uint32_t id)
+{
+    unsigned vendor = id & 0xFFFF, device = id >> 16;
+    return vendor == 0xFFFF || (vendor == 0 && (device == 0 || device == 0xFFFF));
+}
+
 bool mechanism1_reaches_functions()
 {
     const std::uint32_t INTEL = 0x8086, COMPAQ = 0x0E11;
@@ -34,6 +40,9 @@ bool mechanism1_reaches_functions()
         std::uint32_t vendor = config_read32(0, devfn >> 3, devfn & 7, 0x00) & 0xFFFF;
         if (vendor == INTEL || vendor == COMPAQ)
             return true;
+        // Only a shortcut: no function answers, its class reads FFFF too.
+        // Not slot_empty: Linux (arch/x86/pci/direct.c, pci_sanity_check)
+        // reads the class of every devfn, whatever its IDs read.
         if (vendor == 0xFFFF)
             continue;
         std::uint32_t class_code = config_read32(0, devfn >> 3, devfn & 7, 0x08) >> 16;

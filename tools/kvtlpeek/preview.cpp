@@ -62,12 +62,14 @@ static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
 
 bool function_id(std::uint32_t address, std::uint8_t *id)
 {
+    std::uint32_t ids = 0;
     for (unsigned reg = 0; reg < 16; reg += 4) {
         std::uint32_t d = function_dword(address, reg);
+        ids = reg ? ids : d;
         for (unsigned i = 0; i < 4; i++)
             id[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
     }
-    return (id[0] & id[1]) != 0xFF;
+    return !slot_empty(ids);
 }
 
 // ---- the engine's port seam --------------------------------------------
