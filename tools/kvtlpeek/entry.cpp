@@ -90,6 +90,30 @@ static int finish(int status)
     return out_complete() ? status : output_lost("the output");
 }
 
+static int refused()
+{
+    err_text("kvtlpeek: Windows NT, 2000, XP and later refuse direct port access to "
+             "programs; kvtlpeek runs on Windows 95, 98 and Me.\r\n");
+    return EXIT_NT;
+}
+
+// Windows XP in a Windows 95/98 compatibility mode reports a 9x version and
+// then refuses the first IN: the end is the one an NT version gets. Only a
+// refused IN or OUT (opcodes E4-E7, EC-EF) is taken; any other fault is left
+// to the system. Nothing is put back, 0xCF8 included: no configuration byte
+// is ever written, the mechanism test has put back the address it found
+// before any access to 0xCFC, and after it 0xCF8 holds an address of
+// ours, as after every run (a driver sends its own before each access).
+static LONG WINAPI PortFaultProc(EXCEPTION_POINTERS *info)
+{
+    const EXCEPTION_RECORD *r = info->ExceptionRecord;
+    if ((r->ExceptionCode != EXCEPTION_PRIV_INSTRUCTION &&
+         r->ExceptionCode != EXCEPTION_ILLEGAL_INSTRUCTION) ||
+        (*static_cast<const unsigned char *>(r->ExceptionAddress) & 0xF4) != 0xE4)
+        return EXCEPTION_CONTINUE_SEARCH;
+    ExitProcess(static_cast<UINT>(refused()));
+}
+
 static int peek_main()
 {
     // Two dumps compared: files only, on any Windows.
@@ -102,11 +126,8 @@ static int peek_main()
 
     // The NT family stops a program at its first port instruction: say so
     // before touching anything.
-    if (!(GetVersion() & 0x80000000u)) {
-        err_text("kvtlpeek: Windows NT, 2000, XP and later refuse direct port access to "
-                 "programs; kvtlpeek runs on Windows 95, 98 and Me.\r\n");
-        return EXIT_NT;
-    }
+    if (!(GetVersion() & 0x80000000u))
+        return refused();
 
     bool set = is_switch(g_fileName, 's');
     int status = EXIT_OK;
@@ -158,5 +179,6 @@ static int peek_main()
 
 extern "C" void kvtlpeek_entry()
 {
+    SetUnhandledExceptionFilter(PortFaultProc);
     ExitProcess(static_cast<UINT>(peek_main()));
 }
