@@ -106,20 +106,25 @@ bool Chipset::route(unsigned bus, unsigned *placed) const
         *placed = bus;
         return true;
     }
-    // Any other number is a type-1 cycle: a bridge on a bus already reached
-    // takes it as type 0 for its secondary bus, and passes it on when it
-    // lies above that, up to the subordinate bus.
+    // Any other number is a type-1 cycle. A bridge on a bus already reached
+    // claims it only when secondary <= bus <= subordinate, so one whose
+    // subordinate is below its secondary claims nothing; of what it claims,
+    // its secondary bus becomes type 0 and a higher one goes on as type 1.
+    // TI PCI2050B datasheet p. 3-4 (type 1 decode by registers 19h, 1Ah);
+    // Intel 82443BX datasheet 3.2.2 (the AGP bridge routes by the same
+    // mechanism); QEMU hw/pci/pci.c pci_secondary_bus_in_range.
     for (size_t i = 0; i < buses.size(); i++) {
         for (const auto &b : bridge_to_) {
             if (b.second.bus != buses[i])
                 continue;
             const Space &bytes = functions_.at(b.second).bytes;
+            if (bus < bytes[0x19] || bus > bytes[0x1A])
+                continue;
             if (bus == bytes[0x19]) {
                 *placed = b.first;
                 return true;
             }
-            if (bus > bytes[0x19] && bus <= bytes[0x1A] &&
-                std::find(buses.begin(), buses.end(), b.first) == buses.end())
+            if (std::find(buses.begin(), buses.end(), b.first) == buses.end())
                 buses.push_back(b.first);
         }
     }

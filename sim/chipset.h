@@ -8,10 +8,12 @@
 //
 // Functions are kept by where they sit at power-on. A bus behind a
 // PCI-to-PCI (or CardBus) bridge is reached through that bridge's bus
-// registers as they are now: a cycle for bus N goes to the cards behind the
-// bridge whose secondary bus (0x19) is N, and on through a bridge whose
-// secondary-to-subordinate range (0x19-0x1A) holds N. Moving a bridge's
-// secondary bus moves its cards to the new number.
+// registers as they are now: a bridge takes a cycle for bus N only when its
+// secondary bus (0x19) <= N <= its subordinate bus (0x1A), handing it to the
+// cards behind it when N is the secondary bus and on to the bridges there
+// when N is higher. A bridge whose subordinate bus is below its secondary
+// takes none. Moving a bridge's bus numbers moves its cards to the new
+// secondary number once the subordinate covers it.
 #pragma once
 
 #include <array>

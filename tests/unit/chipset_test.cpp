@@ -73,8 +73,9 @@ TEST(Chipset, APartThatIgnoresTheFunctionNumberAnswersOnAllEightAsOne)
     EXPECT_FALSE(c.present({0, 7, 2})) << "a multi-function part does not";
 }
 
-// Bus numbers go through each bridge's own registers as they are now.
-// The machine adds a bridge 02:01.0 to bus 3 behind the one at 00:0c.0 (whose
+// Bus numbers go through each bridge's own registers as they are now: a
+// bridge takes a cycle only for secondary <= bus <= subordinate. The machine
+// adds a bridge 02:01.0 to bus 3 behind the one at 00:0c.0 (whose
 // subordinate bus is 2), a card 03:00.0 behind it, and a card on a bus 5
 // that no bridge leads to.
 struct Routed {
@@ -101,17 +102,25 @@ TEST(Chipset, BusNumbersGoThroughTheBridgesBusRegisters)
 
     const Routed cases[] = {
         {"power-on: the AGP card on bus 1", {}, 0x80010000, 0x2B},
-        {"AGP secondary bus moved to 3: the card answers there",
-         {{0x80000819, 3}},
+        {"AGP buses moved to 3, subordinate first: the card answers there",
+         {{0x8000081A, 3}, {0x80000819, 3}},
          0x80030000,
          0x2B},
-        {"... and no longer on bus 1", {{0x80000819, 3}}, 0x80010000, 0xFF},
+        {"... and no longer on bus 1", {{0x8000081A, 3}, {0x80000819, 3}}, 0x80010000, 0xFF},
         {"a write goes where the bus is now",
-         {{0x80000819, 3}, {0x80030040, 0x55}, {0x80000819, 1}},
+         {{0x8000081A, 3}, {0x80000819, 3}, {0x80030040, 0x55}, {0x80000819, 1}},
          0x80010040,
          0x55},
+        {"a secondary bus moved above the subordinate one is not reached",
+         {{0x80000819, 3}},
+         0x80030000,
+         0xFF},
         {"a bus above the subordinate one is not passed on", {}, 0x80030000, 0xFF},
         {"up to the subordinate bus it is", {{0x8000601A, 3}}, 0x80030000, 0x34},
+        {"... unless the bridge there has its subordinate below its secondary",
+         {{0x8000601A, 3}, {0x8002081A, 2}},
+         0x80030000,
+         0xFF},
         {"a bus no bridge leads to is reached by its number", {}, 0x80050000, 0x78},
     };
     for (const Routed &c : cases) {
