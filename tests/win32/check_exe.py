@@ -15,7 +15,7 @@ import pefile
 
 # --- expected values -------------------------------------------------------
 
-MAX_FILE_SIZE = 8192
+MAX_FILE_SIZE = 9216
 
 HEADER = {
     "Machine": 0x14C,  # i386
@@ -42,7 +42,7 @@ IMPORTS = {
     "KERNEL32.dll": {
         "CreateMutexA", "GetLastError", "SetLastError", "CloseHandle", "lstrcpyA",
         "GetModuleHandleA", "ExitProcess", "CreateFileA", "ReadFile", "GetACP",
-        "SetUnhandledExceptionFilter",
+        "SetUnhandledExceptionFilter", "GlobalAddAtomA", "GlobalFindAtomA", "GlobalDeleteAtom",
     },
     "USER32.dll": {
         "MessageBoxA", "LoadImageA", "LoadMenuA", "GetSubMenu", "LoadCursorA",
@@ -50,6 +50,7 @@ IMPORTS = {
         "TranslateMessage", "DispatchMessageA", "DefWindowProcA", "PostQuitMessage",
         "GetCursorPos", "SetForegroundWindow", "TrackPopupMenu", "DialogBoxParamA", "EndDialog",
         "PostMessageA", "RegisterWindowMessageA", "SetTimer", "ModifyMenuA", "FindWindowA",
+        "GetWindowThreadProcessId", "KillTimer",
     },
     "GDI32.dll": {"GetStockObject"},
     "SHELL32.dll": {"Shell_NotifyIconA"},
@@ -114,10 +115,20 @@ CONTROLS = [
 # the resources.
 ANSI_TEXTS = ["既に起動しています.", "CAUTION", "Sorvenka", "Korvane", "Korvane Traskell",
               "kvtl.cfg", "ABOUTDIALOG", "TaskbarCreated", "Shell_TrayWnd",
-              "Windows 95, 98, Me または PCI のポートを開くドライバが必要です.",
+              "Korvane Changed",
+              "Windows 95, 98, Me または PCI のポートを開くドライバが必要です. "
+              "書き込んだバイトはすべて元に戻しました.",
+              "前回の Sorvenka は PCI のバイトを元に戻さずに終わりました. "
+              "Windows を再起動してから起動してください. 何も変更していません.",
+              "この PC には PCI コンフィギュレーション・メカニズム #1 がありません. "
+              "何も変更していません.",
               # outside code page 932
               "Already running.", "Version", "Exit",
-              "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the PCI ports."]
+              "Sorvenka needs Windows 95, 98 or Me, or a driver that opens the PCI ports. "
+              "Every byte it had written has been put back.",
+              "The last run of Sorvenka ended without putting the PCI bytes back. "
+              "Restart Windows before starting it again. Nothing was changed.",
+              "This PC has no PCI configuration mechanism #1. Sorvenka changed nothing."]
 
 # --- comparison ----------------------------------------------------------------
 
