@@ -28,7 +28,8 @@ DIRECTORIES_ALLOWED = {"IMAGE_DIRECTORY_ENTRY_IMPORT", "IMAGE_DIRECTORY_ENTRY_IA
 # Each one checked by hand against the Windows 95 export tables.
 IMPORTS = {
     "KERNEL32.dll": {"GetVersion", "GetCommandLineA", "GetStdHandle", "WriteFile", "CreateFileA",
-                     "ReadFile", "CloseHandle", "SetUnhandledExceptionFilter", "ExitProcess"},
+                     "ReadFile", "CloseHandle", "DeleteFileA", "SetUnhandledExceptionFilter",
+                     "ExitProcess"},
     "USER32.dll": {"wsprintfA", "wvsprintfA"},
 }
 OUT_ALLOWED = "out    %eax,(%dx)"

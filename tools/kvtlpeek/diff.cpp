@@ -1,6 +1,6 @@
-// kvtlpeek /d BEFORE AFTER: the settings file that turns one dump into the
-// other, by the same library and rules as kvtlcheck --diff. Only files are
-// read: no port is touched.
+// kvtlpeek /d BEFORE AFTER [TABLE [FILE]]: the settings file that turns one
+// dump into the other, by the same library and rules as kvtlcheck --diff.
+// Only files are read: no port is touched.
 #include "file_io.h"
 #include "kvtlpeek.h"
 #include "pci_diff.h"
@@ -41,7 +41,13 @@ static void TableProc(const char *text, void *file)
         g_tableLost = true;
 }
 
-int diff_dumps(const char *before, const char *after, const char *table)
+static HANDLE create_file(const char *name)
+{
+    return CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+int diff_dumps(const char *before, const char *after, const char *table, const char *settings)
 {
     const char *names[2] = {before, after};
     int counts[2];
@@ -65,23 +71,32 @@ int diff_dumps(const char *before, const char *after, const char *table)
             return 2;
         }
     }
-    // The table file is made only now, so that a name of one of the dumps
-    // cannot empty it before it is read.
+    // The files are made only now, so that a name of one of the dumps cannot
+    // empty it before it is read. Settings for a FILE that cannot be made
+    // go nowhere else.
+    if (*settings) {
+        HANDLE out = create_file(settings);
+        if (out == INVALID_HANDLE_VALUE)
+            return output_lost(settings);
+        out_to(out);
+    }
     HANDLE file = nullptr;
     if (*table) {
-        file = CreateFileA(table, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
+        file = create_file(table);
         g_tableLost = file == INVALID_HANDLE_VALUE;
     }
     int lines = pci_diff_print(g_dump[0], counts[0], g_dump[1], counts[1], OutProc, TableProc,
                                g_tableLost ? nullptr : file);
     if (file && !g_tableLost)
         g_tableLost = !CloseHandle(file);
+    int status = lines > PCI_SETTINGS_MAX ? 1 : 0;
+    if (*settings && !out_close(settings))
+        status = output_lost(settings);
     // A table not written whole is output lost, as on a full disk (status 5),
     // not a wrong argument (2): the dumps were right and the settings are
     // out. Where the file could not be made, the table went to standard
     // error instead.
     if (g_tableLost)
-        return output_lost(table);
-    return lines > PCI_SETTINGS_MAX ? 1 : 0;
+        status = output_lost(table);
+    return status;
 }

@@ -7,7 +7,8 @@
 // Exit statuses (README): 0 done; 1 /d made more than 64 lines; 2 usage,
 // or a file that cannot be read;
 // 3 a Windows of the NT family; 4 no working configuration mechanism #1;
-// 5 the output or /d's table could not be written whole (a full disk);
+// 5 the output, /d's FILE or its table could not be written whole (a full
+// disk);
 // 6 (/s) no settings line can reach the register or set the bits asked for.
 static const int EXIT_OK = 0;
 static const int EXIT_USAGE = 2;
@@ -18,14 +19,14 @@ static const char USAGE[] =
     "usage: kvtlpeek          every PCI function, as lspci -xxx shows it\r\n"
     "       kvtlpeek /h       only the 64-byte header of each, as lspci -x\r\n"
     "       kvtlpeek FILE     what FILE (a kvtl.cfg) would change here\r\n"
-    "       kvtlpeek /d BEFORE AFTER [TABLE] > kvtl.cfg\r\n"
-    "                         the settings that turn dump BEFORE into AFTER;\r\n"
-    "                         the changes to file TABLE, else to standard error\r\n"
+    "       kvtlpeek /d BEFORE AFTER [TABLE [FILE]]\r\n"
+    "                         settings that turn dump BEFORE into AFTER to FILE or\r\n"
+    "                         standard output, changes to TABLE or standard error\r\n"
     "       kvtlpeek /s BB:DD.F REG VALUE[:MASK]\r\n"
     "                         the line that sets MASK's bits of REG (hex) to VALUE's\r\n"
     "Reads configuration space and writes none of it.\r\n";
 
-static const int MAX_ARGUMENTS = 4;
+static const int MAX_ARGUMENTS = 5; // /d BEFORE AFTER TABLE FILE
 static char g_argument[MAX_ARGUMENTS][MAX_PATH];
 static int g_argumentCount;
 char *g_fileName = g_argument[0];
@@ -122,7 +123,7 @@ static int peek_main()
         return EXIT_USAGE;
     }
     if (g_argumentCount >= 3 && is_switch(g_argument[0], 'd'))
-        return finish(diff_dumps(g_argument[1], g_argument[2], g_argument[3]));
+        return finish(diff_dumps(g_argument[1], g_argument[2], g_argument[3], g_argument[4]));
 
     // The NT family stops a program at its first port instruction: say so
     // before touching anything.

@@ -42,6 +42,12 @@ void out_flush();
 // True when every byte given to out_text so far reached standard output
 // (after out_flush): a full floppy makes WriteFile fail or come up short.
 bool out_complete();
+// out_text's text to `file` instead of standard output, until out_close.
+void out_to(HANDLE file);
+// Flushes into that file and closes it; when it did not take every byte
+// (a full floppy), deletes it, file `name`, and returns false: a torn
+// settings file must not be left for Sorvenka to apply.
+bool out_close(const char *name);
 // Straight to standard error, for the messages before any other output;
 // its length.
 int err_text(const char *text);
@@ -63,11 +69,11 @@ void warn_consequences(const std::uint8_t *id, unsigned offset, unsigned from, u
 // Every present function in "lspci -n -xxx" form, or only the 64-byte
 // header of each ("lspci -n -x").
 void dump_machine(bool header_only);
-// The settings file that turns dump BEFORE into AFTER on standard output,
-// every change in file TABLE ("": standard error, where COMMAND.COM cannot
-// redirect it); the exit status (0, 1 over 64 lines, 2 a dump that cannot
-// be read, 5 a table not written whole).
-int diff_dumps(const char *before, const char *after, const char *table);
+// The settings file that turns dump BEFORE into AFTER, in file `settings`
+// ("": standard output), every change in file TABLE ("": standard error, where
+// COMMAND.COM cannot redirect it); the exit status (0, 1 over 64 lines, 2 a
+// dump that cannot be read, 5 the file or the table not written whole).
+int diff_dumps(const char *before, const char *after, const char *table, const char *settings);
 // The settings pass over the shadowing port layer; false when the file
 // cannot be opened.
 bool preview_settings(const char *file_name);

@@ -7,6 +7,7 @@
 static char g_outBuffer[4096];
 static int g_outLength;
 static bool g_outFailed; // once a write failed, the rest is not written
+static HANDLE g_outFile; // null: standard output
 
 static bool write_handle(HANDLE file, const char *text, int length)
 {
@@ -18,13 +19,30 @@ static bool write_handle(HANDLE file, const char *text, int length)
 void out_flush()
 {
     if (g_outLength > 0 && !g_outFailed)
-        g_outFailed = !write_handle(GetStdHandle(STD_OUTPUT_HANDLE), g_outBuffer, g_outLength);
+        g_outFailed = !write_handle(g_outFile ? g_outFile : GetStdHandle(STD_OUTPUT_HANDLE),
+                                    g_outBuffer, g_outLength);
     g_outLength = 0;
 }
 
 bool out_complete()
 {
     return !g_outFailed;
+}
+
+void out_to(HANDLE file)
+{
+    g_outFile = file;
+}
+
+bool out_close(const char *name)
+{
+    out_flush();
+    bool whole = CloseHandle(g_outFile) && !g_outFailed;
+    g_outFile = nullptr;
+    g_outFailed = false; // told here, by the caller: standard output has lost nothing
+    if (!whole)
+        DeleteFileA(name);
+    return whole;
 }
 
 int out_text(const char *text)
