@@ -313,12 +313,6 @@ bool Session::os_version(OsVersion *out) const
     return true;
 }
 
-std::uint32_t Session::image_base() const
-{
-    SharedLock l(&lock_);
-    return image_base_;
-}
-
 bool Session::read_memory(std::uint32_t address, void *out, std::size_t size) const
 {
     SIZE_T got = 0;

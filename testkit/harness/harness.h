@@ -120,8 +120,6 @@ public:
     std::vector<sim::PortOp> trace() const;
     std::vector<std::string> trace_lines() const;
     std::size_t trace_size() const;
-    // Waits until at least `n` port operations have been issued.
-    bool wait_trace(std::size_t n, DWORD timeout_ms) const;
 
     // Register peek and poke on the virtual chipset; a poke is no port
     // operation of the program's (a BIOS, say) and stays out of the trace.
@@ -148,10 +146,8 @@ public:
     // 100 ns; false when the system does not tell.
     bool cpu_time(ULONGLONG *used) const;
 
-    // Where the program's image was loaded (0 before the debug loop has
-    // seen the process), and reads of its memory; false when any byte of
-    // the range cannot be read.
-    std::uint32_t image_base() const;
+    // Reads of the program's memory; false when any byte of the range
+    // cannot be read.
     bool read_memory(std::uint32_t address, void *out, std::size_t size) const;
     // A zero-terminated string of the program's memory (at most 1024 bytes).
     std::string read_string(std::uint32_t address) const;

@@ -31,7 +31,6 @@
 #include <string>
 #include <vector>
 
-#include "config_ports.h"
 #include "harness.h"
 #include "report.h"
 #include "resource.h"

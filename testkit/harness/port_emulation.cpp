@@ -134,11 +134,6 @@ std::size_t Session::trace_size() const
     return machine_.trace().size();
 }
 
-bool Session::wait_trace(std::size_t n, DWORD timeout_ms) const
-{
-    return wait_until([&] { return trace_size() >= n; }, timeout_ms);
-}
-
 std::uint8_t Session::peek(sim::Bdf at, unsigned reg) const
 {
     SharedLock l(&lock_);
