@@ -12,6 +12,7 @@ SORVENKA_PACKAGES_RUN=(cmake make python3 g++-mingw-w64-i686 binutils-mingw-w64-
 # test.sh on top: the host build and its unit tests (GoogleTest), the
 # fuzzers (clang), the exe checks (pefile), the release floppy (mtools),
 # and the QEMU tier: the PC models and what builds the guest image (a
-# static libc for its iopl wrapper comes with g++).
+# static libc for its iopl wrapper comes with g++); and clang-format, which
+# formats every C++ file before a commit.
 SORVENKA_PACKAGES_TEST=(g++ clang libclang-rt-14-dev googletest libgtest-dev python3-pefile
-    mtools qemu-system-x86 debootstrap e2fsprogs)
+    mtools qemu-system-x86 debootstrap e2fsprogs clang-format)
