@@ -6,12 +6,16 @@
 #include "tray_window.h"
 
 HINSTANCE g_hInstance;
-HANDLE g_instanceMutex;
-HICON g_appIcon;
 HICON g_smallIcon;
 HMENU g_trayMenu;
 bool g_japanese;
-ATOM g_changedMarker;
+
+static HANDLE g_instanceMutex; // kept open, never owned, until the process ends
+static HICON g_appIcon;        // the class icon, at the system's icon size
+// The marker of a run whose bytes are changed: a global atom, which lives
+// until Windows restarts and touches neither disk nor registry. Up before
+// the first byte changes, deleted once every byte is back.
+static ATOM g_changedMarker;
 
 // Set by the start-up's last check before the first byte changes.
 static int g_refusal;

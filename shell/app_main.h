@@ -5,18 +5,11 @@
 #include <windows.h>
 
 extern HINSTANCE g_hInstance;
-extern HANDLE g_instanceMutex; // kept open, never owned, until the process ends
-extern HICON g_appIcon;        // the class icon, at the system's icon size
-extern HICON g_smallIcon;      // 16x16: the small class icon and the notification icon
-extern HMENU g_trayMenu;       // submenu 0 of the tray menu
+extern HICON g_smallIcon; // 16x16: the small class icon and the notification icon
+extern HMENU g_trayMenu;  // submenu 0 of the tray menu
 // The system code page is 932, so the Shift-JIS texts read as written; on
 // any other Windows the program speaks English.
 extern bool g_japanese;
-
-// The marker of a run whose bytes are changed: a global atom, which lives
-// until Windows restarts and touches neither disk nor registry. Up before
-// the first byte changes, deleted once every byte is back.
-extern ATOM g_changedMarker;
 
 // Process exit codes after a message, none of them with a byte changed:
 // the system refuses the port instructions (the NT family without a port

@@ -10,13 +10,14 @@
 static_assert(NOTIFYICONDATAA_V1_SIZE == 88, "NOTIFYICONDATAA version 1 is 88 bytes");
 static_assert(WM_TRAYNOTIFY == 0x8064, "tray callback message");
 
-NOTIFYICONDATAA g_nid;
-POINT g_cursorPos;
 UINT g_taskbarCreated;
-HWND g_taskbar;
-DWORD g_taskbarThread;
-DWORD g_taskbarProcess;
-bool g_restored;
+
+static NOTIFYICONDATAA g_nid;
+static POINT g_cursorPos;      // where the popup menu opens
+static HWND g_taskbar;         // the taskbar window that took the icon,
+static DWORD g_taskbarThread;  // its thread
+static DWORD g_taskbarProcess; // and its process
+static bool g_restored;        // the shutdown has put every byte back
 
 static const char TASKBAR_CLASS[] = "Shell_TrayWnd";
 

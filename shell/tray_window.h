@@ -7,12 +7,7 @@
 
 #include <shellapi.h> // after windows.h, which it needs
 
-extern NOTIFYICONDATAA g_nid;
-extern POINT g_cursorPos;      // where the popup menu opens
-extern UINT g_taskbarCreated;  // "TaskbarCreated", registered at start-up
-extern HWND g_taskbar;         // the taskbar window that took the icon,
-extern DWORD g_taskbarThread;  // its thread
-extern DWORD g_taskbarProcess; // and its process
+extern UINT g_taskbarCreated; // "TaskbarCreated", registered at start-up
 
 LRESULT CALLBACK TrayWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
