@@ -142,6 +142,10 @@ class Judge:
         return {(bdf, reg) for machine, bdf, reg in KNOWN_MODEL_DIFFERENCES
                 if machine == self.machine}
 
+    @staticmethod
+    def slots(pairs):
+        return ", ".join(f"{bdf} {reg:02x}" for bdf, reg in sorted(pairs))
+
     def steps(self):
         return dict(line.rsplit(" ", 1) for line in (self.read("steps") or "").splitlines())
 
@@ -250,6 +254,15 @@ class Judge:
         problems = []
         if "error" in prediction:
             problems.append(f"kvtlcheck: {prediction['error']}")
+        else:
+            # The loop below judges only what kvtlcheck answers: an answer
+            # that leaves out a line, or names a byte the file never wrote,
+            # must fail here.
+            answered, wrote = set(prediction["during"]), set(final)
+            problems += [wrote - answered and "kvtlcheck predicts nothing for " +
+                         self.slots(wrote - answered) + ", which the file writes",
+                         answered - wrote and "kvtlcheck predicts " +
+                         self.slots(answered - wrote) + ", which the file does not write"]
         for (bdf, reg), predicted in prediction.get("during", {}).items():
             real = byte(during, bdf, reg)
             reason = KNOWN_MODEL_DIFFERENCES.get((self.machine, bdf, reg))
