@@ -153,8 +153,9 @@ TEST(KvtlcheckWarnings, SpillsNameWhatTheyReach)
         {"10,0,20\n", "01:00.0 register 10 (VGA"},
         {"50,0C,0,8\n", "00:01.0 register 50 (PCI bridge"},
         {"150,0C,7\n", "00:07.1 register 50 (IDE"},
-        // Where the bus is when the line runs: the AGP bridge moved it to 3.
-        {"19,03,1,0\n40,55,60,0\n", "03:00.0 register 40 (VGA"},
+        // Where the bus is when the line runs: the AGP bridge moved it to 3
+        // (the subordinate first: a bridge reaches no bus above it).
+        {"1A,03,1,0\n19,03,1,0\n40,55,60,0\n", "03:00.0 register 40 (VGA"},
     };
     for (const auto &c : cases) {
         kvtlcheck::Report r = check(c.content);
