@@ -315,21 +315,35 @@ TEST(Kvtlpeek, EndsWithItsOwnStatusWhenItCouldNotReadOrWriteEverything)
 }
 
 // Under Wine's default (an NT version) nothing may touch a port: the copy
-// under another name has no Windows 98 setting.
-TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
+// under another name has no Windows 98 setting. Where the version check
+// passes on a system that refuses the ports (Windows XP in a Windows 98
+// compatibility mode), the refused instruction ends the run the same way,
+// and nothing after it: 0xCF8 keeps the address it was given.
+TEST(Kvtlpeek, RefusesUnderNtOrAtARefusedPortAndTellsUnreadableFiles)
 {
     const std::string cfg = "48,03,7,1\n";
     std::string nt_exe = e2e::work_dir("kvtlpeek_nt", &cfg) + "/peek_nt.exe";
     ASSERT_TRUE(CopyFileA(harness::windows_path(PEEK_EXE).c_str(),
                           harness::windows_path(nt_exe).c_str(), FALSE));
+    const std::uint32_t left = sim::default_machine().config_address();
+    const Trace cf8_only = {{sim::PortOp::In, 4, 0xCF8, left},
+                            sim::out32(0xCF8, 0x80000000),
+                            {sim::PortOp::In, 4, 0xCF8, 0x80000000},
+                            sim::out32(0xCF8, left),
+                            sim::out32(0xCF8, 0x80000000)}; // 00:00.0's IDs: refused
     const struct {
         const char *name, *exe, *args;
         DWORD code;
         const char *message;
+        unsigned refused_first = 1, refused_last = 0; // none
+        Trace trace = {};
     } cases[] = {
         {"nt dump", nt_exe.c_str(), "", 3, "refuse direct port access"},
         {"nt preview", nt_exe.c_str(), "kvtl.cfg", 3, "refuse direct port access"},
         {"nt set", nt_exe.c_str(), "/s 00:07.1 48 02:02", 3, "refuse direct port access"},
+        {"every port refused", PEEK_EXE, "", 3, "refuse direct port access", 0, 0xFFFF},
+        {"a driver opens 0xCF8 only", PEEK_EXE, "kvtl.cfg", 3, "refuse direct port access", 0xCFC,
+         0xCFF, cf8_only},
         {"missing file", PEEK_EXE, "missing.cfg", 2, "cannot read missing.cfg\r\n"},
         {"directory", PEEK_EXE, "sub", 2, "cannot read sub\r\n"},
         {"two files", PEEK_EXE, "kvtl.cfg kvtl.cfg", 2, "usage"},
@@ -339,13 +353,22 @@ TEST(Kvtlpeek, RefusesUnderNtWithoutAnyPortAccessAndTellsUnreadableFiles)
         e2e::Options o = peek_options(sim::default_machine(), c.args);
         o.exe = c.exe;
         o.settings = cfg;
+        o.prepare = [&c](harness::Session &s) {
+            if (c.refused_first <= c.refused_last)
+                s.refuse_ports(static_cast<std::uint16_t>(c.refused_first),
+                               static_cast<std::uint16_t>(c.refused_last));
+        };
         const std::string name = std::string("kvtlpeek_refused_") + c.name;
         CreateDirectoryA(harness::windows_path(e2e::work_dir(name, &cfg) + "/sub").c_str(),
                          nullptr);
         e2e::Program p(name, o);
         ASSERT_TRUE(p.started());
-        EXPECT_EQ(p.wait_exit(RUN_MS), c.code);
-        EXPECT_TRUE(p.session().trace().empty()) << p.session().trace_lines().front();
+        DWORD code = 0xDEAD;
+        ASSERT_TRUE(p.session().wait_exit(RUN_MS, &code));
+        EXPECT_EQ(code, c.code);
+        // The refused instruction is the one fault the program sees.
+        EXPECT_EQ(p.session().unhandled().size(), c.refused_first <= c.refused_last ? 1u : 0u);
+        EXPECT_TRACE(p.session().trace(), c.trace);
         EXPECT_EQ(p.out(), "");
         EXPECT_NE(p.err().find(c.message), std::string::npos) << p.err();
     }
