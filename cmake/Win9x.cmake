@@ -19,7 +19,7 @@ function(win9x_objects target)
     ${PROJECT_SOURCE_DIR}/engine/pci_config.cpp
     ${PROJECT_SOURCE_DIR}/engine/settings.cpp
     ${PROJECT_SOURCE_DIR}/engine/file_io_win32.cpp)
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/engine)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/engine ${PROJECT_SOURCE_DIR}/pci)
   target_compile_definitions(${target} PRIVATE
     WINVER=0x0400 _WIN32_WINNT=0x0400 WIN32_LEAN_AND_MEAN)
   target_compile_options(${target} PRIVATE ${WIN9X_COMPILE_OPTIONS})

@@ -1,18 +1,18 @@
 #include "pci_config.h"
 
-#include "config_ports.h"
+#include "conf1.h"
 #include "port_io.h"
 
 RegisterJournal g_journal;
 
 std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t function)
 {
-    return 0x80000000u | (device << 11) | (function << 8) | reg;
+    return conf1_address(0, device, function, reg);
 }
 
 std::uint16_t cfg_data_port(std::uint32_t reg)
 {
-    return static_cast<std::uint16_t>(CONFIG_DATA + (reg & 3));
+    return conf1_data_port(reg);
 }
 
 JournalEntry journal_entry(int index)
@@ -24,8 +24,8 @@ JournalEntry journal_entry(int index)
 bool cfg_mechanism1_present()
 {
     const std::uint32_t saved = port_in32(CONFIG_ADDRESS);
-    port_out32(CONFIG_ADDRESS, 0x80000000u);
-    const bool present = port_in32(CONFIG_ADDRESS) == 0x80000000u;
+    port_out32(CONFIG_ADDRESS, CONF1_ENABLE);
+    const bool present = port_in32(CONFIG_ADDRESS) == CONF1_ENABLE;
     port_out32(CONFIG_ADDRESS, saved);
     return present;
 }

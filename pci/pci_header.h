@@ -7,10 +7,9 @@
 // accepts them).
 #pragma once
 
+#include "conf1.h"
+
 const unsigned PCI_HEADER_BYTES = 64; // what "lspci -x" shows
-const unsigned PCI_HEADER_TYPE = 0x0E;
-const unsigned PCI_COMMAND = 0x04;
-const unsigned PCI_STATUS = 0x06;
 const unsigned PCI_STATUS_CAP_LIST = 0x10;
 
 // Bits of the command register that make a function take part on the bus.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "config_ports.h"
+#include "conf1.h"
 #include "pci_access.h"
 #include "pci_dump.h"
 #include "pci_header.h"
@@ -13,9 +13,6 @@ namespace sim
 
 namespace
 {
-
-// Bits 30-24 are reserved and 1-0 select no byte: neither is latched.
-const std::uint32_t ADDRESS_LATCHED = 0x80FFFFFCu;
 
 using Space = std::array<std::uint8_t, 256>;
 
@@ -71,9 +68,9 @@ std::string format(const Bdf &b)
 Target decode(std::uint32_t a, std::uint16_t data_port)
 {
     Target t;
-    t.enabled = (a & 0x80000000u) != 0;
-    t.bdf = {(a >> 16) & 0xFF, (a >> 11) & 0x1F, (a >> 8) & 7};
-    t.reg = (a & 0xFC) | (data_port & 3u);
+    t.enabled = (a & CONF1_ENABLE) != 0;
+    t.bdf = {conf1_bus(a), conf1_device(a), conf1_function(a)};
+    t.reg = conf1_register(a, data_port);
     return t;
 }
 
@@ -264,7 +261,7 @@ void Chipset::io_write(std::uint16_t port, unsigned width, std::uint32_t value)
     // Only a full 32-bit write to 0xCF8 reaches CONFIG_ADDRESS; narrower ones
     // are ordinary I/O cycles that nothing here decodes.
     if (port == CONFIG_ADDRESS && width == 4) {
-        address_ = value & ADDRESS_LATCHED;
+        address_ = value & CONF1_LATCHED;
         return;
     }
     for (unsigned i = 0; i < width; i++) {

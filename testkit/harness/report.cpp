@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "config_ports.h"
+#include "conf1.h"
 #include "harness.h"
 
 namespace report

@@ -1,5 +1,7 @@
 #include "settings_model.h"
 
+#include "conf1.h"
+
 namespace model
 {
 
@@ -70,7 +72,7 @@ std::vector<Line> settings_pass(const std::string &file)
         l.value = number(fields[1]);
         l.device = number(fields[2]);
         l.function = number(fields[3]);
-        l.address = 0x80000000u | l.device << 11 | l.function << 8 | l.reg;
+        l.address = conf1_address(0, l.device, l.function, l.reg);
         l.port = static_cast<std::uint16_t>(0xCFC + (l.reg & 3));
         lines.push_back(l);
     }

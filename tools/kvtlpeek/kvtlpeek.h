@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "config_ports.h"
+#include "conf1.h"
 
 // ---- hardware: the only port instructions of the program --------------
 

@@ -21,8 +21,8 @@ std::uint8_t hw_in8(std::uint16_t port)
 bool mechanism1_present()
 {
     std::uint32_t saved = hw_in32(CONFIG_ADDRESS);
-    hw_out32(CONFIG_ADDRESS, 0x80000000u);
-    bool present = hw_in32(CONFIG_ADDRESS) == 0x80000000u;
+    hw_out32(CONFIG_ADDRESS, CONF1_ENABLE);
+    bool present = hw_in32(CONFIG_ADDRESS) == CONF1_ENABLE;
     hw_out32(CONFIG_ADDRESS, saved);
     return present;
 }
@@ -54,6 +54,6 @@ bool mechanism1_reaches_functions()
 
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg)
 {
-    hw_out32(CONFIG_ADDRESS, 0x80000000u | bus << 16 | dev << 11 | fn << 8 | reg);
+    hw_out32(CONFIG_ADDRESS, conf1_address(bus, dev, fn, reg));
     return hw_in32(CONFIG_DATA);
 }

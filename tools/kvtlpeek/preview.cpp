@@ -49,14 +49,14 @@ static int shadow_find(std::uint32_t key)
 
 static void show_register(std::uint32_t address, std::uint16_t port)
 {
-    out_format("%02x:%02x.%x  %02x", (address >> 16) & 0xFF, (address >> 11) & 0x1F,
-               (address >> 8) & 7, (address & 0xFC) | (port & 3u));
+    out_format("%02x:%02x.%x  %02x", conf1_bus(address), conf1_device(address),
+               conf1_function(address), conf1_register(address, port));
 }
 
 // Dword `reg` of the function the address selects.
 static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
 {
-    hw_out32(CONFIG_ADDRESS, (address & 0x80FFFF00u) | reg);
+    hw_out32(CONFIG_ADDRESS, conf1_dword(address, reg));
     return hw_in32(CONFIG_DATA);
 }
 
@@ -195,7 +195,7 @@ static void show_row(int entry)
 {
     std::uint32_t address = g_journal.address[entry];
     std::uint16_t port = static_cast<std::uint16_t>(g_journal.port[entry]);
-    unsigned offset = (address & 0xFC) | (port & 3u);
+    unsigned offset = conf1_register(address, port);
     unsigned old = g_journal.previous[entry] & 0xFF, value = g_journal.written[entry] & 0xFF;
     lines_text(entry);
     out_column(g_lines);

@@ -45,7 +45,7 @@ int set_arguments(const char *slot, const char *reg, const char *value)
 int set_line()
 {
     std::uint8_t id[16];
-    if (!function_id(0x80000000u | g_bus << 16 | g_dev << 11 | g_fn << 8, id))
+    if (!function_id(conf1_address(g_bus, g_dev, g_fn, 0), id))
         return no_line("nothing answers there: no settings line reaches it");
     unsigned now = config_read32(g_bus, g_dev, g_fn, g_reg & 0xFC) >> 8 * (g_reg & 3) & 0xFF;
     unsigned char byte;
