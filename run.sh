@@ -86,7 +86,7 @@ cp "$settings" "$work/kvtl.cfg"
 echo "Running sorvenka.exe under the harness..."
 # Bounded: under qemu-user a Wine process can deadlock now and then.
 status=0
-timeout -k 10 600 tools/wine-env.sh wine "$build_dir/testkit/harness/harness.exe" --cwd "$work" \
+timeout -k 10 600 testkit/wine-env.sh wine "$build_dir/testkit/harness/harness.exe" --cwd "$work" \
     --timeout 120000 ${machine:+--machine "$machine"} --report "$work/restore.txt" \
     --drive "window;applied $work/applied.txt;cmd 40002;exit" "$exe" >>"$log" 2>"$work/harness.err" ||
     status=$?

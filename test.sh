@@ -34,12 +34,12 @@ fi
 grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|Done [0-9]+ runs|tests passed' "$log"
 
 step "win32: sorvenka.exe, tools, checks, end to end under Wine"
-source tools/wine-env.sh
+source testkit/wine-env.sh
 cmake --preset win32 -DSORVENKA_TESTS=ON >/dev/null
 cmake --build --preset win32
 # Wine runs the 32-bit programs through qemu-user on some hosts, which now
 # and then fails a process start or stalls one. The test wiring
-# (tests/e2e/wine_retry.py) tries such a test again only when the harness saw
+# (testkit/wine_retry.py) tries such a test again only when the harness saw
 # Wine itself fail; a failure of the program is never retried. The whole run
 # is bounded as well, so that a Wine that hangs every time ends the run red
 # instead of never.
@@ -48,7 +48,7 @@ rm -f "$retry_log"
 status=0
 timeout -k 30 50m ctest --preset win32 --no-tests=ignore --timeout 900 || status=$?
 
-python3 tests/e2e/wine_retry.py --summary "$retry_log"
+python3 testkit/wine_retry.py --summary "$retry_log"
 
 # The unmodified programs with real port instructions on QEMU's pc and q35
 # chipsets, read back by the guest's lspci. CI never skips it.

@@ -12,14 +12,12 @@ set(WIN9X_COMPILE_OPTIONS
   -fno-ident -mno-stack-arg-probe -fno-tree-loop-distribute-patterns -flto)
 
 # win9x_objects(TARGET SOURCES...): the objects of a program, with the
-# engine compiled in again with the program's own flags, for the Windows 95
-# headers (NOTIFYICONDATAA and friends in their first form).
+# engine (engine_win9x, engine/CMakeLists.txt) compiled in again with the
+# program's own flags, for the Windows 95 headers (NOTIFYICONDATAA and
+# friends in their first form).
 function(win9x_objects target)
-  add_library(${target} OBJECT ${ARGN}
-    ${PROJECT_SOURCE_DIR}/engine/pci_config.cpp
-    ${PROJECT_SOURCE_DIR}/engine/settings.cpp
-    ${PROJECT_SOURCE_DIR}/engine/file_io_win32.cpp)
-  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/engine ${PROJECT_SOURCE_DIR}/pci)
+  add_library(${target} OBJECT ${ARGN})
+  target_link_libraries(${target} PRIVATE engine_win9x)
   target_compile_definitions(${target} PRIVATE
     WINVER=0x0400 _WIN32_WINNT=0x0400 WIN32_LEAN_AND_MEAN)
   target_compile_options(${target} PRIVATE ${WIN9X_COMPILE_OPTIONS})

@@ -21,7 +21,7 @@
 #
 # Under qemu-user, two things make wine32 work: wine32-preloader, without
 # which the shared user data page cannot be mapped at 0x7ffe0000, and guest
-# addresses equal to host ones (QEMU_GUEST_BASE=0, tools/wine-env.sh). qemu
+# addresses equal to host ones (QEMU_GUEST_BASE=0, testkit/wine-env.sh). qemu
 # reserves the guest space from vm.mmap_min_addr up and the kernel refuses
 # a hint below 64 KiB. A #GP there carries no trap number, so Wine reports
 # IN/OUT as an illegal instruction; the harness accepts both.
@@ -39,8 +39,8 @@ while [ $# -gt 0 ]; do
 done
 # shellcheck source=scripts/deps.sh
 source "$root/scripts/deps.sh"
-# shellcheck source=tools/wine-env.sh
-source "$root/tools/wine-env.sh"
+# shellcheck source=testkit/wine-env.sh
+source "$root/testkit/wine-env.sh"
 
 say() { echo "setup: $*"; }
 fail() { echo "setup: error: $*" >&2 && exit 1; }
@@ -96,9 +96,9 @@ in_prefix() {
     local prefix=$1 limit=$2
     shift 2
     SORVENKA_WINEPREFIX=$prefix timeout -k 10 "$limit" env -u DISPLAY \
-        "$root/tools/wine-env.sh" "$@" </dev/null >/dev/null 2>&1
+        "$root/testkit/wine-env.sh" "$@" </dev/null >/dev/null 2>&1
 }
-stop_prefix() { SORVENKA_WINEPREFIX=$1 "$root/tools/wine-env.sh" --stop-server; }
+stop_prefix() { SORVENKA_WINEPREFIX=$1 "$root/testkit/wine-env.sh" --stop-server; }
 
 # A regedit file for a prefix: its display driver, no crash dialog or
 # winedbg (an unhandled exception just ends the process), and EXTRA.

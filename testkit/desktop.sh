@@ -33,7 +33,7 @@ tmp=$(mktemp -d /tmp/sorvenka-desktop.XXXXXX)
 xvfb="" explorer="" desktop=""
 
 log() { echo "desktop: $*" >&2; }
-in_prefix() { SORVENKA_WINEPREFIX=$prefix "$root/tools/wine-env.sh" "$@"; }
+in_prefix() { SORVENKA_WINEPREFIX=$prefix "$root/testkit/wine-env.sh" "$@"; }
 # locate [--timeout MS] [--gone] tray|menu|TITLE: "X Y W H" on the desktop.
 locate() { in_prefix wine "$build/testkit/harness/locate.exe" --timeout $((timeout * 1000)) "$@"; }
 click() { xdotool mousemove --window "$desktop" --sync "$1" "$2" click 1; }

@@ -11,7 +11,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 RETRY = os.path.join(HERE, "wine_retry.py")
 INFRA = 75
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../tests/support"))
 from checks import check, failures  # noqa: E402
 
 

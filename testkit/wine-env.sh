@@ -1,11 +1,11 @@
 #!/bin/bash
 # The Wine environment of this project's 32-bit Windows programs.
 #
-#   source tools/wine-env.sh          # only sets WINEPREFIX and Wine's variables
-#   tools/wine-env.sh CMD [ARGS...]   # runs CMD in them, with the Japanese locale
-#                                     # (or SORVENKA_LOCALE)
-#   tools/wine-env.sh --start-server  # a warm wineserver with its services up
-#   tools/wine-env.sh --stop-server   # ends every Wine process of the prefix
+#   source testkit/wine-env.sh          # only sets WINEPREFIX and Wine's variables
+#   testkit/wine-env.sh CMD [ARGS...]   # runs CMD in them, with the Japanese locale
+#                                       # (or SORVENKA_LOCALE)
+#   testkit/wine-env.sh --start-server  # a warm wineserver with its services up
+#   testkit/wine-env.sh --stop-server   # ends every Wine process of the prefix
 #
 # scripts/setup.sh makes the prefix (SORVENKA_WINEPREFIX, default
 # build/wineprefix) and readies the machine; this file changes nothing and

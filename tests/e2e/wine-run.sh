@@ -1,4 +1,0 @@
-#!/bin/bash
-# Test command wrapper: runs a Windows program under Wine as set up by
-# scripts/setup.sh, in the environment of tools/wine-env.sh.
-exec "$(dirname "${BASH_SOURCE[0]}")/../../tools/wine-env.sh" wine "$@"
