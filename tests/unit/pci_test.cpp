@@ -114,6 +114,7 @@ TEST(PciHeader, CapabilityListWalk)
         {"status without the list bit", 0x00, 0x00, 0xDC, {{0xDC, 0x00}}, {}},
         {"a loop", 0x01, 0x10, 0x50, {{0x50, 0x60}, {0x60, 0x50}}, {0x50, 0x60}},
         {"pointer into the header", 0x00, 0x10, 0x3C, {}, {}},
+        {"an ID of FF ends it", 0x00, 0x10, 0x50, {{0x50, 0x70}, {0x70, 0x00}}, {0x50}},
         {"CardBus: pointer at 14", 0x02, 0x10, 0x80, {{0x80, 0x00}}, {0x80}},
     };
     for (const auto &c : cases) {
@@ -124,6 +125,7 @@ TEST(PciHeader, CapabilityListWalk)
         for (const auto &l : c.links)
             if (l[0])
                 space[l[0] + 1] = l[1];
+        space[0x70] = 0xFF; // what an absent register reads
         unsigned char at[48];
         int n = pci_capabilities(space, at, 48);
         EXPECT_EQ(std::vector<int>(at, at + n), c.walked) << c.name;
