@@ -13,6 +13,14 @@
 #define PCI_SOURCE(s) s
 #endif
 
+// A Windows 9x tool has a file size cap: its tables go without the padding
+// after their byte fields (x86 reads a pointer at any address).
+#ifdef PCI_NO_NOTES
+#define PCI_PACKED __attribute__((packed))
+#else
+#define PCI_PACKED
+#endif
+
 // A field that only names bits, with no access rule and no consequence.
 // Written without a comma after it: a Windows 9x tool, which shows no bit
 // names, leaves it out with the notes.

@@ -92,72 +92,67 @@ const PciBitField AGP_BITS[] = {
     PCI_NAMED(0x0B, 0xFF, "request depth", "")
     // clang-format on
 };
-#define AGP_FIELDS AGP_BITS, COUNT(AGP_BITS)
-#else
-#define AGP_FIELDS nullptr, 0 // a Windows 9x tool shows no bit names
 #endif
 
-struct Layout {
-    const char *label; // null: pciutils' name of the ID
+struct PCI_PACKED Layout {
+    unsigned char id;
+    unsigned char count; // of its registers
+    unsigned char size;  // bytes of the structure: the end of its last register
+    const char *label;
     const PciCapRegister *regs;
-    int count;
-    unsigned size; // bytes of the structure
-    const PciBitField *bits;
-    int bit_count;
 };
 
-// The end of a layout's last register.
-unsigned end_of(const PciCapRegister *regs, int count)
-{
-    return regs[count - 1].at + regs[count - 1].width;
-}
-
-Layout layout_of(const unsigned char *space, unsigned start)
-{
-    const unsigned flags = space[start + 2] | space[start + 3] << 8; // start <= FC
-    switch (space[start]) {
-    case 0x01:
-        return {"Power Management", PM, COUNT(PM), 8, nullptr, 0};
-    case 0x02:
-        return {"AGP", AGP, COUNT(AGP), 12, AGP_FIELDS};
-    case 0x03:
-        return {"VPD", VPD, COUNT(VPD), 8, nullptr, 0};
-    case 0x04:
-        return {"Slot ID", SLOT_ID, COUNT(SLOT_ID), 4, nullptr, 0};
-    case 0x05: {
-        const PciCapRegister *regs = flags & MSI_FLAGS_64BIT ? MSI_64 : MSI_32;
-        int count = flags & MSI_FLAGS_MASK_BIT ? 5 : 3;
-        return {"MSI", regs, count, end_of(regs, count), nullptr, 0};
-    }
-    case 0x07:
-        if (pci_header_layout(space[PCI_HEADER_TYPE]) == 1)
-            return {"PCI-X", PCIX_BRIDGE, COUNT(PCIX_BRIDGE), 0x10, nullptr, 0};
-        return {"PCI-X", PCIX, COUNT(PCIX), 8, nullptr, 0};
-    case 0x10: {
-        int count = (flags & EXPRESS_FLAGS_VERS) >= 2 ? COUNT(EXPRESS) : EXPRESS_V1_COUNT;
-        return {"Express", EXPRESS, count, end_of(EXPRESS, count), nullptr, 0};
-    }
-    }
-    // The ID and next pointer and the 16 bits of flags every capability
-    // has (header.h: PCI_CAP_SIZEOF 4).
-    return {nullptr, nullptr, 0, 4, nullptr, 0};
-}
-
-struct Text {
-    char *s;
-    int n;
-    void put(char c)
-    {
-        if (n < PCI_CAPABILITY_TEXT_MAX - 1)
-            s[n++] = c;
-    }
-    void put(const char *t)
-    {
-        while (*t)
-            put(*t++);
-    }
-    void digit(unsigned v) { put(static_cast<char>(v < 10 ? '0' + v : 'A' + v - 10)); }
+// The variants of an ID follow its first entry; layout_of picks one by the
+// structure's own bytes.
+const Layout LAYOUTS[] = {
+    {0x01, 4, 8, "Power Management", PM},
+    {0x02, 3, 12, "AGP", AGP},
+    {0x03, 2, 8, "VPD", VPD},
+    {0x04, 2, 4, "Slot ID", SLOT_ID},
+    {0x05, 3, 0x0A, "MSI", MSI_32}, // +1: masking, +2: 64-bit addresses
+    {0x05, 5, 0x14, "MSI", MSI_32},
+    {0x05, 3, 0x0E, "MSI", MSI_64},
+    {0x05, 5, 0x18, "MSI", MSI_64},
+    {0x07, 2, 8, "PCI-X", PCIX}, // +1: in a bridge
+    {0x07, 4, 0x10, "PCI-X", PCIX_BRIDGE},
+    {0x10, EXPRESS_V1_COUNT, 0x24, "Express", EXPRESS}, // +1: version 2
+    {0x10, COUNT(EXPRESS), 0x3C, "Express", EXPRESS},
 };
+
+// Any other ID: its ID, next pointer and 16 bits of flags (header.h:
+// PCI_CAP_SIZEOF 4). Which ID it is lspci shows as a number ("#12").
+const Layout OTHER = {0, 0, 4, "Capability", nullptr};
+
+const Layout &layout_of(const unsigned char *space, unsigned start)
+{
+    const unsigned id = space[start], flags = space[start + 2] | space[start + 3] << 8;
+    unsigned variant = 0;
+    if (id == 0x05)
+        variant = (flags & MSI_FLAGS_MASK_BIT ? 1 : 0) + (flags & MSI_FLAGS_64BIT ? 2 : 0);
+    else if (id == 0x07)
+        variant = pci_header_layout(space[PCI_HEADER_TYPE]) == 1;
+    else if (id == 0x10)
+        variant = (flags & EXPRESS_FLAGS_VERS) >= 2;
+    for (const Layout &l : LAYOUTS)
+        if (l.id == id)
+            return (&l)[variant];
+    return OTHER;
+}
+
+char *put(char *out, const char *s)
+{
+    while (*s)
+        *out++ = *s++;
+    return out;
+}
+
+char *put_hex(char *out, unsigned v, bool two_digits)
+{
+    if (two_digits || v >= 16)
+        *out++ = "0123456789ABCDEF"[v >> 4];
+    *out++ = "0123456789ABCDEF"[v & 15];
+    return out;
+}
 
 } // namespace
 
@@ -166,21 +161,17 @@ bool pci_capability_byte(const unsigned char *space, unsigned offset, PciCapabil
     unsigned char at[48];
     const int n = pci_capabilities(space, at, COUNT(at));
     for (int i = 0; i < n; i++) {
-        const Layout l = layout_of(space, at[i]);
+        const Layout &l = layout_of(space, at[i]);
         if (offset < at[i] || offset >= at[i] + l.size)
             continue;
         out->id = space[at[i]];
         out->start = at[i];
         out->at = static_cast<unsigned char>(offset - at[i]);
-        out->label = l.label ? l.label : pci_capability_name(out->id);
-        if (!out->label)
-            out->label = "Capability";
+        out->label = l.label;
         out->reg = nullptr;
         for (int r = 0; r < l.count; r++)
             if (out->at >= l.regs[r].at && out->at < l.regs[r].at + l.regs[r].width)
                 out->reg = &l.regs[r];
-        out->bits = l.bits;
-        out->bit_count = l.bit_count;
         return true;
     }
     return false;
@@ -188,30 +179,29 @@ bool pci_capability_byte(const unsigned char *space, unsigned offset, PciCapabil
 
 int pci_capability_text(char *out, const PciCapabilityByte &b)
 {
-    Text t = {out, 0};
-    t.put(b.label);
-    if (b.reg) {
-        t.put(' ');
-        t.put(b.reg->name);
-    }
-    t.put(" (cap ");
-    t.digit(b.id >> 4);
-    t.digit(b.id & 15);
-    t.put(" at ");
-    t.digit(b.start >> 4);
-    t.digit(b.start & 15);
-    t.put(")+");
-    if (b.at >= 16)
-        t.digit(b.at >> 4);
-    t.digit(b.at & 15);
-    out[t.n] = '\0';
-    return t.n;
+    char *p = put(out, b.label);
+    if (b.reg)
+        p = put(put(p, " "), b.reg->name);
+    p = put_hex(put(p, " (cap "), b.id, true);
+    p = put_hex(put(p, " at "), b.start, true);
+    p = put_hex(put(p, ")+"), b.at, false);
+    *p = '\0';
+    return static_cast<int>(p - out);
 }
 
+#ifndef PCI_NO_NOTES
 const PciBitField *pci_capability_bit(const PciCapabilityByte &b, unsigned bit)
 {
-    for (int i = 0; i < b.bit_count; i++)
-        if (b.bits[i].offset == b.at && (b.bits[i].mask >> bit & 1))
-            return &b.bits[i];
+    if (b.id == 0x02)
+        for (const PciBitField &f : AGP_BITS)
+            if (f.offset == b.at && (f.mask >> bit & 1))
+                return &f;
     return nullptr;
 }
+#else
+// A Windows 9x tool shows no bit names.
+const PciBitField *pci_capability_bit(const PciCapabilityByte &, unsigned)
+{
+    return nullptr;
+}
+#endif

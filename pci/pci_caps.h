@@ -2,12 +2,13 @@
 // lies in, and the name lspci -vv gives its register ("AGP Command (cap 02
 // at A0)+8"). Power management, AGP, VPD, slot numbering, MSI, PCI-X and
 // PCI Express have their registers named; any other ID only its 4-byte
-// header. No C runtime, no allocation: the Windows 9x programs link it.
+// header, told by its number. No C runtime, no allocation: the Windows 9x
+// programs link it.
 #pragma once
 
 #include "pci_bits.h"
 
-struct PciCapRegister {
+struct PCI_PACKED PciCapRegister {
     unsigned char at;    // offset in the structure
     unsigned char width; // bytes
     const char *name;    // after the capability's label: "Command" of "AGP Command"
@@ -18,10 +19,8 @@ struct PciCapabilityByte {
     unsigned char id;          // the capability's ID
     unsigned char start;       // where its structure starts
     unsigned char at;          // the byte's offset in the structure
-    const char *label;         // "AGP", "Power Management"; "Capability" for an ID nobody names
+    const char *label;         // "AGP", "Power Management"; "Capability": no layout known
     const PciCapRegister *reg; // null: in no named register (ID, next pointer, reserved)
-    const PciBitField *bits;   // the named bits of the structure, offsets in it
-    int bit_count;
 };
 
 // Whether byte `offset` of `space` (a function's first 256 bytes) lies in a

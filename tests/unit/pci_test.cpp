@@ -170,7 +170,7 @@ TEST(PciCaps, NamesEachByteAsLspciDoes)
         {&ahci, 0x8C, "MSI Data (cap 05 at 80)+C"},
         {&ahci, 0x8E, ""}, // no masking: the structure ends after Data
         {&ahci, 0x80, "MSI (cap 05 at 80)+0"},
-        {&ahci, 0xA9, "SATA (cap 12 at A8)+1"}, // an ID without a layout: its header only
+        {&ahci, 0xA9, "Capability (cap 12 at A8)+1"}, // no layout known: its header only
         {&ahci, 0xAC, ""},
         {&ahci, 0x7F, ""},
         {&q35_bridge, 0x43, "Slot ID Chassis (cap 04 at 40)+3"},
