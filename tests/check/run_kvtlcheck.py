@@ -110,6 +110,7 @@ def main():
     check(lines and [b.get("name") for b in lines[0]["changed_bits"]] ==
           ["AGP enable", "sideband addressing enable"], "AGP command bits: %s" % lines[:1])
     rc, out, err = run("--machine", dump, agp)
+    out = out.replace("\r\n", "\n")  # kvtlcheck.exe writes CR LF
     check("capability: AGP Command (cap 02 at A0)+9\n" in out and
           "changes bit 0 AGP enable 0->1, bit 1 sideband addressing enable 0->1\n" in out,
           "the table names the capability and its bits: %r" % out)
