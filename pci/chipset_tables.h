@@ -14,7 +14,7 @@
 
 // One register of a chip. A register wider than 4 bytes, or of 3 or 6
 // bytes, is listed as consecutive pieces of 1, 2 or 4 bytes under one name.
-struct PciRegisterName {
+struct PCI_PACKED PciRegisterName {
     unsigned char offset;
     unsigned char width; // 1, 2 or 4
     const char *name;    // the datasheet's short name, e.g. "PAM3"

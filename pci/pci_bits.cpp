@@ -1,6 +1,7 @@
 #include "pci_bits.h"
 
 #include "chipset_tables.h"
+#include "pci_caps.h"
 #include "pci_header.h"
 #include "pci_names.h"
 
@@ -197,7 +198,7 @@ unsigned pci_flagged_bits(const unsigned char *id, unsigned offset, unsigned fla
 }
 
 int pci_changed_bits_text(char *out, const unsigned char *id, unsigned offset, unsigned from,
-                          unsigned to)
+                          unsigned to, const PciCapabilityByte *cap)
 {
     Text t = {out, 0};
     for (unsigned bit = 0; bit < 8; bit++) {
@@ -207,7 +208,8 @@ int pci_changed_bits_text(char *out, const unsigned char *id, unsigned offset, u
             t.put(", ");
         t.put("bit ");
         t.digit(bit);
-        if (const PciBitField *f = pci_bit_field(id, offset, bit)) {
+        const PciBitField *f = cap ? pci_capability_bit(*cap, bit) : nullptr;
+        if (f || (f = pci_bit_field(id, offset, bit))) {
             t.put(' ');
             t.put(f->name);
         }

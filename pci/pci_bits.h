@@ -13,6 +13,14 @@
 #define PCI_SOURCE(s) s
 #endif
 
+// A Windows 9x tool has a file size cap: its tables go without the padding
+// after their byte fields (x86 reads a pointer at any address).
+#ifdef PCI_NO_NOTES
+#define PCI_PACKED __attribute__((packed))
+#else
+#define PCI_PACKED
+#endif
+
 // A field that only names bits, with no access rule and no consequence.
 // Written without a comma after it: a Windows 9x tool, which shows no bit
 // names, leaves it out with the notes.
@@ -56,11 +64,15 @@ unsigned pci_flagged_bits(const unsigned char *id, unsigned offset, unsigned fla
 
 const int PCI_BITS_TEXT_MAX = 320;
 
+struct PciCapabilityByte; // pci_caps.h
+
 // "bit 7 IDE decode enable 1->0, bit 0 0->1": each bit that differs between
-// `from` and `to`, lowest first, named where a field holds it. Returns the
-// length written to `out` (PCI_BITS_TEXT_MAX bytes, cut to fit).
+// `from` and `to`, lowest first, named where a field holds it: the
+// capability structure's (`cap`, where the byte lies in one), else the
+// header's or the chipset's. Returns the length written to `out`
+// (PCI_BITS_TEXT_MAX bytes, cut to fit).
 int pci_changed_bits_text(char *out, const unsigned char *id, unsigned offset, unsigned from,
-                          unsigned to);
+                          unsigned to, const PciCapabilityByte *cap = nullptr);
 
 // Calls `proc` for each owned or hanging field whose bits differ between
 // `from` and `to`; returns how many.

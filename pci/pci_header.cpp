@@ -130,6 +130,8 @@ int pci_capabilities(const unsigned char *space, unsigned char *at, int max)
     int n = 0;
     unsigned next = space[pci_capability_pointer(space[PCI_HEADER_TYPE])] & 0xFCu;
     for (int step = 0; step < 48 && next >= 0x40 && n < max; step++) {
+        if (space[next] == 0xFF) // an ID no function has: the list is broken
+            return n;
         for (int i = 0; i < n; i++)
             if (at[i] == next)
                 return n;

@@ -39,8 +39,10 @@ unsigned pci_header_end(unsigned header_type_byte);
 unsigned pci_capability_pointer(unsigned header_type_byte);
 
 // Walks the capability list of a function's first 256 bytes: the offsets
-// of at most `max` entries into `at`, in list order. The walk stops at a
-// pointer below 0x40, at a repeated entry (a loop) or after 48 entries.
+// of at most `max` entries into `at`, in list order. As Linux's walk
+// (drivers/pci/pci.c, __pci_find_next_cap_ttl) it stops at a pointer below
+// 0x40, at an ID of FF or after 48 entries; as lspci's (ls-caps.c,
+// show_caps) at a repeated entry (a loop).
 int pci_capabilities(const unsigned char *space, unsigned char *at, int max);
 
 // "Power Management", "AGP", ...; null for an ID pciutils does not name.

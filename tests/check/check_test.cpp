@@ -28,14 +28,15 @@ const sim::Chipset &machine()
     return m;
 }
 
-kvtlcheck::Report check(const std::string &content, unsigned chunk = 0)
+kvtlcheck::Report check(const std::string &content, unsigned chunk = 0,
+                        const sim::Chipset &on = machine())
 {
     memfs::reset();
     memfs::put("kvtl.cfg", content);
     memfs::set_chunk(chunk);
     kvtlcheck::Report report;
     std::string error;
-    EXPECT_TRUE(kvtlcheck::check_file("kvtl.cfg", machine(), &report, &error)) << error;
+    EXPECT_TRUE(kvtlcheck::check_file("kvtl.cfg", on, &report, &error)) << error;
     EXPECT_EQ(memfs::open_files(), 0);
     return report;
 }
@@ -265,6 +266,34 @@ TEST(KvtlcheckLines, ChangedBitsNamedAndTheChipToldOnce)
     EXPECT_EQ(text.find("00:07.1: Intel 82371AB/EB PIIX4 IDE"),
               text.rfind("00:07.1: Intel 82371AB/EB PIIX4 IDE"));
     EXPECT_NE(text.find("00:07.1: Intel 82371AB/EB PIIX4 IDE"), std::string::npos);
+}
+
+// The capability structure a line's byte lies in, from the machine's bytes:
+// the network card behind the bridge has power management at DC, whose +4
+// lspci -vv shows as "Status:"; an "lspci -x" dump shows no structure past
+// 3F, whatever the pointer at 34 says.
+TEST(KvtlcheckLines, CapabilityNamedFromTheMachinesBytes)
+{
+    sim::Chipset header_only;
+    std::string error;
+    ASSERT_TRUE(header_only.load_lspci("00:00.0 0600: 8086:7190\n"
+                                       "00: 86 80 90 71 06 00 10 22 03 00 00 06 00 00 00 00\n"
+                                       "30: 00 00 00 00 a0 00 00 00 00 00 00 00 00 00 00 00\n",
+                                       &error))
+        << error;
+    const struct {
+        const sim::Chipset *machine;
+        const char *file, *capability;
+    } cases[] = {
+        {&machine(), "E0,03,44\n", "Power Management Status (cap 01 at DC)+4"},
+        {&machine(), "0D,40,44\n", ""},
+        {&header_only, "A1,00\n", ""},
+    };
+    for (const auto &c : cases) {
+        const kvtlcheck::Report r = check(c.file, 0, *c.machine);
+        ASSERT_EQ(r.applied.size(), 1u);
+        EXPECT_EQ(r.applied[0].capability, c.capability) << c.file;
+    }
 }
 
 // A file that cannot be read to its end is no file to judge: the pass's own

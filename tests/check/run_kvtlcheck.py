@@ -12,10 +12,13 @@ import tempfile
 
 KEYS = ["line", "register", "value", "device", "function", "address", "port", "before", "after"]
 
-# The first byte of each of two functions' configuration space, as lspci -xxx prints it.
+# Rows of a 440BX host bridge as lspci -xxx prints them, its AGP capability
+# at A0 as 86Box sets it up (intel_4x0.c: version 1.0, status 1F000203).
 DUMP = """00:00.0 Host bridge: Test bridge
 00: 86 80 90 71 06 00 10 22 03 00 00 06 00 00 00 00
+30: 00 00 00 00 a0 00 00 00 00 00 00 00 00 00 00 00
 50: 0c 02 00 20 00 00 00 00 00 00 00 00 00 00 00 00
+a0: 02 00 10 00 03 02 00 1f 00 00 00 00 00 00 00 00
 """
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
@@ -97,6 +100,20 @@ def main():
     if len(lines) == 2:
         check(lines[0]["kinds"] == [] and lines[0]["before"] == 0x0C, "00:00.0 is there")
         check(lines[1]["kinds"] == ["absent"] and lines[1]["before"] == 0xFF, "00:07.0 is not")
+    # A byte of the AGP capability: named as lspci -vv names its register
+    # ("Command:"), its bits as pciutils' header.h (PCI_AGP_COMMAND_AGP 0100,
+    # _SBA 0200); the text as the JSON.
+    agp = write("agp.cfg", b"A9,03\n50,0C\n")
+    rc, lines, err = run_json("--machine", dump, agp)
+    check([l["capability"] for l in lines] == ["AGP Command (cap 02 at A0)+9", None],
+          "capabilities: %s" % [l["capability"] for l in lines])
+    check(lines and [b.get("name") for b in lines[0]["changed_bits"]] ==
+          ["AGP enable", "sideband addressing enable"], "AGP command bits: %s" % lines[:1])
+    rc, out, err = run("--machine", dump, agp)
+    out = out.replace("\r\n", "\n")  # kvtlcheck.exe writes CR LF
+    check("capability: AGP Command (cap 02 at A0)+9\n" in out and
+          "changes bit 0 AGP enable 0->1, bit 1 sideband addressing enable 0->1\n" in out,
+          "the table names the capability and its bits: %r" % out)
     rc, out, err = run("--machine", write("bad.txt", b"not a dump\n"), clean)
     check(rc == 2 and out == "", "bad dump: exit 2")
 

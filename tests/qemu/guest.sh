@@ -14,6 +14,8 @@ note() { echo "$1 $2" >>"$out/steps"; }
 dump() { lspci -n -xxx >"$out/$1.txt" 2>"$out/$1.err"; }
 
 dump lspci-start
+# Every capability lspci decodes, for the names kvtlcheck gives their bytes.
+lspci -vvv >"$out/lspci-vvv.txt" 2>&1
 iopl-exec wine "$run/kvtlpeek.exe" >"$out/peek-dump.txt" 2>"$out/peek-dump.err"
 note peek-dump $?
 

@@ -26,11 +26,13 @@ from checks import preview_rows  # noqa: E402
 
 ROUTES = ["exit", "close", "endsession"]
 # A PCI-to-PCI bridge at 00:10.0 with a card behind it on bus 1; the
-# settings move the bridge's secondary bus to 2 and then tune the card there
-# (settings name bus 2, device 0 as device 0x40). Only a restore newest
-# first reaches the card again before the bridge moves it back.
+# settings move the bridge's secondary bus to 3 (q35's root port has bus 2)
+# and then tune the card there (settings name bus 3, device 0 as device
+# 0x60). Only a restore newest first reaches the card again before the
+# bridge moves it back.
 BRIDGE_SLOT = 0x10
-BRIDGE = "1A,02,10,0\n19,02,10,0\n3C,55,40,0\n"
+MOVED_BUS = 3
+BRIDGE = "1A,03,10,0\n19,03,10,0\n3C,55,60,0\n"
 # Status bytes. 06 is read-only (the bridge's holds capability-list bit 4);
 # a 1 written to 07 clears an error bit but never DEVSEL timing (bits 2-1;
 # QEMU hw/pci/pci.c pci_init_w1cmask), which the PIIX3 IDE on pc holds as
@@ -51,6 +53,24 @@ MACHINES = {
     "q35": {"bus": "pcie.0", "chipset": "93,33,0,0\n94,31,0,0\n",
             "status": STATUS + STATUS_APPLIED},
 }
+
+# A PCI Express root port on q35 (QEMU's pcie-root-port, nothing behind it):
+# its capability list holds the Express structure whose registers lspci -vvv
+# decodes.
+ROOT_PORT_SLOT = 0x11
+
+# How lspci -vvv begins each capability's line (ls-caps.c, show_caps): its ID.
+LSPCI_CAPABILITIES = [
+    ("Power Management", 0x01), ("AGP version", 0x02), ("Vital Product Data", 0x03),
+    ("Slot ID", 0x04), ("MSI:", 0x05), ("CompactPCI hot-swap", 0x06), ("PCI-X", 0x07),
+    ("HyperTransport", 0x08), ("Vendor Specific", 0x09), ("Debug port", 0x0A),
+    ("CompactPCI central", 0x0B), ("Hot-plug capable", 0x0C), ("Subsystem:", 0x0D),
+    ("AGP3", 0x0E), ("Secure device", 0x0F), ("Express", 0x10), ("MSI-X:", 0x11),
+    ("SATA HBA", 0x12), ("PCI Advanced Features", 0x13), ("Enhanced Allocation", 0x14)]
+# The labels kvtlcheck puts before a register's name ("AGP Command").
+LABELS = ["Power Management", "AGP", "VPD", "Slot ID", "MSI", "PCI-X", "Express"]
+# kvtlcheck's "capability": "Express DevCtl (cap 10 at 40)+8".
+CAPABILITY = re.compile(r"(.*) \(cap ([0-9A-F]{2}) at ([0-9A-F]{2})\)\+([0-9A-F]+)")
 
 # Where kvtlcheck's model of a register is known to differ from QEMU's, with
 # the reason: (machine, bdf, register) -> reason.
@@ -98,6 +118,34 @@ def parse_settings(text):
         bdf = f"{device >> 5:02x}:{device & 31:02x}.{function}"
         out.append((bdf, reg, value))
     return out
+
+
+def parse_capabilities(text):
+    """`lspci -vvv` text: {bdf: {start: [id, [the labels of its lines]]}} for
+    the list in the first 256 bytes; the labels are the words before a colon
+    at the start of its lines ("DevCtl" of "\t\tDevCtl:\t...")."""
+    functions, current, cap = {}, None, None
+    for line in text.splitlines():
+        m = re.match(r"([0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) ", line)
+        if m:
+            current, cap = functions.setdefault(m.group(1), {}), None
+            continue
+        m = re.match(r"\tCapabilities: \[([0-9a-f]+)\] (.*)", line)
+        if m and current is not None:
+            start, what = int(m.group(1), 16), m.group(2)
+            cap = None
+            if start < 0x100:
+                ids = [i for words, i in LSPCI_CAPABILITIES if what.startswith(words)]
+                number = re.match(r"#([0-9a-f]{2})", what)
+                cap = current[start] = [ids[0] if ids else number and int(number.group(1), 16),
+                                        []]
+            continue
+        m = re.match(r"\t\t(\w+):", line)
+        if m and cap is not None:
+            cap[1].append(m.group(1))
+        elif not line.startswith("\t\t"):
+            cap = None
+    return functions
 
 
 def byte(dump, bdf, reg):
@@ -160,8 +208,68 @@ class Judge:
             steps.get("peek-dump") != "0" and f"kvtlpeek status {steps.get('peek-dump')}",
             peek is not None and peek.rstrip("\n") != start_text.rstrip("\n") and
             "the texts differ: " + "; ".join(dump_differences(start, parse_lspci(peek)))])
+        self.capabilities(start)
         for case, settings in self.cases.items():
             self.case(case, settings, start, steps)
+
+    def capability_names(self, bdf, dump):
+        """kvtlcheck --machine's "capability" of every byte 40-FF of a
+        function, 64 lines a file: {register: text or None}."""
+        bus, dev, fn = int(bdf[:2], 16), int(bdf[3:5], 16), int(bdf[6])
+        cfg = os.path.join(self.out, "capabilities.kvtl.cfg")
+        names = {}
+        for first in range(0x40, 0x100, 64):
+            with open(cfg, "w") as f:
+                f.writelines(f"{r:02X},{dump[bdf][r]:02X},{bus * 0x20 + dev:X},{fn}\n"
+                             for r in range(first, first + 64))
+            p = subprocess.run([self.kvtlcheck, "--json", "--machine",
+                                os.path.join(self.out, "lspci-start.txt"), cfg],
+                               capture_output=True, text=True)
+            if p.returncode == 2:
+                return {"error": p.stderr.strip()}
+            names.update((a["register"], a["capability"]) for a in json.loads(p.stdout))
+        return names
+
+    def capabilities(self, start):
+        """Where kvtlcheck finds each function's capabilities and their IDs,
+        and lspci -vvv; each label lspci decodes a structure's registers
+        with is the name kvtlcheck gives one of its bytes."""
+        listed = parse_capabilities(self.read("lspci-vvv.txt") or "")
+        problems = [not listed and "no lspci -vvv output"]
+        for bdf in sorted(start):
+            names = self.capability_names(bdf, start)
+            if "error" in names:
+                problems.append(f"{bdf}: kvtlcheck: {names['error']}")
+                continue
+            found, registers = {}, {}
+            for reg, name in names.items():
+                m = CAPABILITY.fullmatch(name or "")
+                if not m:
+                    continue
+                at = int(m.group(3), 16)
+                if m.group(4) == "0":
+                    found[at] = int(m.group(2), 16)
+                label = next((l for l in LABELS if m.group(1).startswith(l + " ")), None)
+                if label:
+                    registers.setdefault(at, set()).add(m.group(1)[len(label) + 1:])
+            lspci = listed.get(bdf, {})
+            want = {at: cap[0] for at, cap in lspci.items()}
+            if found != want:
+                problems.append(f"{bdf}: kvtlcheck finds " +
+                                ", ".join(f"{i:02x} at {at:02x}" for at, i in sorted(found.items())) +
+                                "; lspci " +
+                                ", ".join(f"{i:02x} at {at:02x}" for at, i in sorted(want.items())))
+            for at, (cap_id, labels) in sorted(lspci.items()):
+                unnamed = [l for l in labels if at in registers and l not in registers[at]]
+                if unnamed:
+                    problems.append(f"{bdf} {cap_id:02x} at {at:02x}: lspci decodes {unnamed}, "
+                                    f"kvtlcheck names {sorted(registers[at])}")
+        if self.machine == "q35":
+            port = listed.get(f"00:{ROOT_PORT_SLOT:02x}.0", {})
+            if not any(cap[0] == 0x10 and "DevCtl" in cap[1] for cap in port.values()):
+                problems.append(f"the root port shows no Express capability: {port}")
+        self.check("capabilities: kvtlcheck finds lspci -vvv's, and names the registers "
+                   "lspci decodes", problems)
 
     def case(self, case, settings_text, start, steps):
         settings = parse_settings(settings_text)
@@ -233,9 +341,9 @@ class Judge:
                                 (f", kvtlcheck predicts {want:02x}" if want != value else ""))
         moved = set()
         if case == "bridge":
-            # While the bridge sends bus 2 to the card, bus 1 is empty.
+            # While the bridge sends bus 3 to the card, bus 1 is empty.
             moved = {(bdf, r) for bdf in before if bdf.startswith("01:") for r in range(256)}
-            moved |= {(bdf.replace("01:", "02:", 1), r) for bdf, r in moved}
+            moved |= {(bdf.replace("01:", f"{MOVED_BUS:02x}:", 1), r) for bdf, r in moved}
         problems += [f"changed while running: {c}"
                      for c in changed(before, during, set(final) | moved)[:8]]
         # A write-1-to-clear bit that was set stays cleared: kvtlcheck names
@@ -301,8 +409,11 @@ def prepare_share(share, machine, win32):
 
 
 def devices(machine):
-    return ["-device", f"pci-bridge,id=br1,chassis_nr=1,shpc=off,bus={MACHINES[machine]['bus']},"
-            f"addr={BRIDGE_SLOT:#x}", "-device", "pci-testdev,bus=br1,addr=0"]
+    out = ["-device", f"pci-bridge,id=br1,chassis_nr=1,shpc=off,bus={MACHINES[machine]['bus']},"
+           f"addr={BRIDGE_SLOT:#x}", "-device", "pci-testdev,bus=br1,addr=0"]
+    if machine == "q35":
+        out += ["-device", f"pcie-root-port,id=rp1,bus=pcie.0,addr={ROOT_PORT_SLOT:#x},chassis=2"]
+    return out
 
 
 def main():

@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "pci_access.h"
+#include "pci_caps.h"
 #include "pci_dump.h"
 #include "pci_header.h"
 
@@ -114,6 +116,7 @@ TEST(PciHeader, CapabilityListWalk)
         {"status without the list bit", 0x00, 0x00, 0xDC, {{0xDC, 0x00}}, {}},
         {"a loop", 0x01, 0x10, 0x50, {{0x50, 0x60}, {0x60, 0x50}}, {0x50, 0x60}},
         {"pointer into the header", 0x00, 0x10, 0x3C, {}, {}},
+        {"an ID of FF ends it", 0x00, 0x10, 0x50, {{0x50, 0x70}, {0x70, 0x00}}, {0x50}},
         {"CardBus: pointer at 14", 0x02, 0x10, 0x80, {{0x80, 0x00}}, {0x80}},
     };
     for (const auto &c : cases) {
@@ -124,6 +127,7 @@ TEST(PciHeader, CapabilityListWalk)
         for (const auto &l : c.links)
             if (l[0])
                 space[l[0] + 1] = l[1];
+        space[0x70] = 0xFF; // what an absent register reads
         unsigned char at[48];
         int n = pci_capabilities(space, at, 48);
         EXPECT_EQ(std::vector<int>(at, at + n), c.walked) << c.name;
@@ -131,6 +135,84 @@ TEST(PciHeader, CapabilityListWalk)
     EXPECT_STREQ(pci_capability_name(0x01), "Power Management");
     EXPECT_STREQ(pci_capability_name(0x02), "AGP");
     EXPECT_EQ(pci_capability_name(0x7F), nullptr);
+}
+
+// Each byte named as lspci -vv names its register (ls-caps.c), at header.h's
+// offsets, in functions whose list starts at 0x34: the ICH9 AHCI and the
+// PCI-to-PCI bridge of QEMU's q35 (their lspci -xxx), the 440BX host bridge
+// as 86Box sets it up (intel_4x0.c), and layouts chosen by the structure's
+// own bytes.
+TEST(PciCaps, NamesEachByteAsLspciDoes)
+{
+    struct Function {
+        unsigned char header_type, pointer;
+        std::vector<std::vector<unsigned char>> rows; // each: offset, then bytes
+    };
+    const Function ahci = {0x00,
+                           0x80,
+                           {{0x80, 0x05, 0xA8, 0x81, 0x00, 0x04, 0x10, 0xE0, 0xFE},
+                            {0xA8, 0x12, 0x00, 0x10, 0x00, 0x48}}};
+    const Function q35_bridge = {0x01, 0x40, {{0x40, 0x04, 0x00, 0x20, 0x01}}};
+    const Function bx_agp = {0x00, 0xA0, {{0xA0, 0x02, 0x00, 0x10, 0x00, 0x03, 0x02, 0x00, 0x1F}}};
+    const Function msi_32_masked = {0x00, 0x60, {{0x60, 0x05, 0x00, 0x00, 0x01}}};
+    const Function express_v2 = {0x01, 0x40, {{0x40, 0x10, 0x00, 0x42, 0x00}}};
+    const Function express_v1 = {0x01, 0x40, {{0x40, 0x10, 0x00, 0x41, 0x00}}};
+    const Function pcix_bridge = {0x01, 0x50, {{0x50, 0x07}}};
+    const Function pcix_device = {0x00, 0x50, {{0x50, 0x07}}};
+    const Function pm_then_vpd = {0x00, 0xDC, {{0xDC, 0x01, 0x48, 0x02, 0xFE}, {0x48, 0x03}}};
+    const Function null_id = {0x00, 0xDC, {}};
+    const struct {
+        const Function *f;
+        unsigned offset;
+        const char *text; // "": in no capability structure
+    } cases[] = {
+        {&ahci, 0x8B, "MSI Address (cap 05 at 80)+B"}, // 64-bit: one 8-byte address
+        {&ahci, 0x8C, "MSI Data (cap 05 at 80)+C"},
+        {&ahci, 0x8E, ""}, // no masking: the structure ends after Data
+        {&ahci, 0x80, "MSI (cap 05 at 80)+0"},
+        {&ahci, 0xA9, "Capability (cap 12 at A8)+1"}, // no layout known: its header only
+        {&ahci, 0xAC, ""},
+        {&ahci, 0x7F, ""},
+        {&q35_bridge, 0x43, "Slot ID Chassis (cap 04 at 40)+3"},
+        {&q35_bridge, 0x44, ""},
+        {&bx_agp, 0xA8, "AGP Command (cap 02 at A0)+8"},
+        {&bx_agp, 0xAB, "AGP Command (cap 02 at A0)+B"},
+        {&bx_agp, 0xA5, "AGP Status (cap 02 at A0)+5"},
+        {&bx_agp, 0xA3, "AGP (cap 02 at A0)+3"},
+        {&bx_agp, 0xAC, ""},
+        {&msi_32_masked, 0x68, "MSI Data (cap 05 at 60)+8"},
+        {&msi_32_masked, 0x6A, "MSI (cap 05 at 60)+A"},
+        {&msi_32_masked, 0x73, "MSI Pending (cap 05 at 60)+13"},
+        {&msi_32_masked, 0x74, ""},
+        {&express_v2, 0x48, "Express DevCtl (cap 10 at 40)+8"},
+        {&express_v2, 0x60, "Express RootSta (cap 10 at 40)+20"},
+        {&express_v2, 0x68, "Express DevCtl2 (cap 10 at 40)+28"},
+        {&express_v2, 0x7B, "Express SltSta2 (cap 10 at 40)+3B"},
+        {&express_v2, 0x7C, ""},
+        {&express_v1, 0x63, "Express RootSta (cap 10 at 40)+23"},
+        {&express_v1, 0x64, ""},
+        {&pcix_bridge, 0x5C, "PCI-X Downstream (cap 07 at 50)+C"},
+        {&pcix_device, 0x52, "PCI-X Command (cap 07 at 50)+2"},
+        {&pcix_device, 0x58, ""},
+        {&pm_then_vpd, 0xE0, "Power Management Status (cap 01 at DC)+4"},
+        {&pm_then_vpd, 0xE3, "Power Management Data (cap 01 at DC)+7"},
+        {&pm_then_vpd, 0x4C, "VPD Data (cap 03 at 48)+4"},
+        {&null_id, 0xDD, "Capability (cap 00 at DC)+1"},
+    };
+    for (const auto &c : cases) {
+        unsigned char space[256] = {};
+        space[PCI_STATUS] = PCI_STATUS_CAP_LIST;
+        space[PCI_HEADER_TYPE] = c.f->header_type;
+        space[0x34] = c.f->pointer;
+        for (const auto &row : c.f->rows)
+            for (size_t i = 1; i < row.size(); i++)
+                space[row[0] + i - 1] = row[i];
+        PciCapabilityByte b;
+        char text[PCI_CAPABILITY_TEXT_MAX] = "";
+        if (pci_capability_byte(space, c.offset, &b))
+            pci_capability_text(text, b);
+        EXPECT_STREQ(text, c.text) << std::hex << c.offset;
+    }
 }
 
 TEST(PciDump, HeaderOnlyDumpsKnowTheirSixtyFourBytes)

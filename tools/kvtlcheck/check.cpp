@@ -343,7 +343,8 @@ namespace
 struct Pass {
     Report *report = nullptr;
     sim::Chipset *chip = nullptr;
-    int line = 1; // physical line where the next piece starts
+    const sim::Chipset *machine = nullptr; // as it was before the pass
+    int line = 1;                          // physical line where the next piece starts
     int part = 0; // pieces of the current program line told before this one
     std::vector<std::pair<sim::Bdf, unsigned>> places; // per applied line, where present
 };
@@ -411,6 +412,17 @@ void CheckPieceProc(const char *line, int count, bool applied)
         }
         a.known = fn->known[t.reg];
         p.places.push_back({placed, t.reg});
+        // The list as it was before the file, as kvtlpeek reads it from the
+        // hardware it never writes; only where the dump shows the
+        // structure's header (an "lspci -x" dump ends at 3F).
+        const sim::Function &was = p.machine->functions().at(placed);
+        if (pci_capability_byte(was.bytes.data(), t.reg, &a.cap) &&
+            std::all_of(was.known.begin() + a.cap.start, was.known.begin() + a.cap.start + 4,
+                        [](bool k) { return k; })) {
+            char text[PCI_CAPABILITY_TEXT_MAX];
+            pci_capability_text(text, a.cap);
+            a.capability = text;
+        }
     }
     a.before = static_cast<std::uint8_t>(e.previous);
     a.written = static_cast<std::uint8_t>(p.chip->trace().back().value);
@@ -486,6 +498,7 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     Pass pass;
     pass.report = report;
     pass.chip = &chip;
+    pass.machine = &machine;
     g_pass = &pass;
     SettingsReader reader;
     reader_start(&reader, file);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chipset.h"
+#include "pci_caps.h"
 #include "pci_dump.h"
 
 namespace kvtlcheck
@@ -56,6 +57,10 @@ struct Applied {
     std::string name;      // its name on the machine, if any
     std::string reg_name;  // the register's: "STATUS", "PAM3", "device-specific"
     std::string note;      // the chipset table's words on it, or ""
+    // The capability structure the byte lies in, by the machine's bytes
+    // before the file: "AGP Command (cap 02 at A0)+8"; "" outside the list.
+    std::string capability;
+    PciCapabilityByte cap; // its structure, when `capability` is not ""
     std::string chip;      // the chipset table's chip, or ""
     std::string source;    // the datasheet the table was read from, or ""
     std::uint8_t id[16];   // the function's IDs and header type, when present

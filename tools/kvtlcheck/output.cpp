@@ -4,6 +4,7 @@
 
 #include "check.h"
 #include "pci_bits.h"
+#include "pci_caps.h"
 
 namespace kvtlcheck
 {
@@ -52,11 +53,16 @@ std::string json_string(const std::string &bytes)
     return s + "\"";
 }
 
+const PciCapabilityByte *cap_of(const Applied &a)
+{
+    return a.capability.empty() ? nullptr : &a.cap;
+}
+
 // Each bit the line changed, as pci_changed_bits_text words it.
 std::string bits_text(const Applied &a)
 {
     char text[PCI_BITS_TEXT_MAX];
-    pci_changed_bits_text(text, a.id, a.offset, a.before, a.after);
+    pci_changed_bits_text(text, a.id, a.offset, a.before, a.after, cap_of(a));
     return text;
 }
 
@@ -114,6 +120,8 @@ std::string render_table(const Report &report, const std::string &file, bool col
         }
         if (!a.note.empty())
             out += indent + a.reg_name + ": " + a.note + "\n";
+        if (!a.capability.empty())
+            out += indent + "capability: " + a.capability + "\n";
         if (changed(a))
             out += indent + "changes " + bits_text(a) + "\n";
         for (const Warning &w : a.warnings)
@@ -163,8 +171,10 @@ std::string render_json(const Report &report)
                num("function", a.reaches.fn) + num("register", a.offset) +
                "\"present\": " + (a.present ? "true" : "false") +
                ", \"name\": " + json_string(a.name) + ", \"chip\": " + json_string(a.chip) + "}, " +
-               "\"name\": " + json_string(a.reg_name) + ", " + known("before", a.before) +
-               num("written", a.written) + known("after", a.after);
+               "\"name\": " + json_string(a.reg_name) + ", ";
+        out +=
+            "\"capability\": " + (a.capability.empty() ? "null" : json_string(a.capability)) + ", ";
+        out += known("before", a.before) + num("written", a.written) + known("after", a.after);
         out += "\"note\": " + json_string(a.note) + ", \"changed_bits\": ";
         if (!a.present || !a.known) {
             out += "null, ";
@@ -173,7 +183,9 @@ std::string render_json(const Report &report)
             for (unsigned bit = 0; bit < 8; bit++) {
                 if (!((a.before ^ a.after) >> bit & 1))
                     continue;
-                const PciBitField *f = pci_bit_field(a.id, a.offset, bit);
+                const PciBitField *f = cap_of(a) ? pci_capability_bit(a.cap, bit) : nullptr;
+                if (!f)
+                    f = pci_bit_field(a.id, a.offset, bit);
                 bits += (bits.empty() ? "{" : ", {") + num("bit", bit) +
                         num("from", a.before >> bit & 1) +
                         "\"to\": " + std::to_string(a.after >> bit & 1) +

@@ -30,9 +30,10 @@ bool mechanism1_present();
 bool mechanism1_reaches_functions();
 // One dword of configuration space (reg a multiple of 4).
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg);
-// The first 16 bytes (IDs, header type) of the function a CONFIG_ADDRESS
-// value selects; whether one answers there (its slot not empty).
-bool function_id(std::uint32_t address, std::uint8_t *id);
+// The first `count` bytes (16: IDs, header type; 256: all) of the function
+// a CONFIG_ADDRESS value selects; whether one answers there (its slot not
+// empty).
+bool function_id(std::uint32_t address, std::uint8_t *id, unsigned count = 16);
 
 // ---- text output: buffered standard output, CR LF written by callers -----
 

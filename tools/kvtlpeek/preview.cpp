@@ -8,6 +8,7 @@
 #include "kvtlpeek.h"
 #include "pci_access.h"
 #include "pci_bits.h"
+#include "pci_caps.h"
 #include "pci_config.h"
 #include "pci_header.h"
 #include "pci_names.h"
@@ -60,10 +61,10 @@ static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
     return hw_in32(CONFIG_DATA);
 }
 
-bool function_id(std::uint32_t address, std::uint8_t *id)
+bool function_id(std::uint32_t address, std::uint8_t *id, unsigned count)
 {
     std::uint32_t ids = 0;
-    for (unsigned reg = 0; reg < 16; reg += 4) {
+    for (unsigned reg = 0; reg < count; reg += 4) {
         std::uint32_t d = function_dword(address, reg);
         ids = reg ? ids : d;
         for (unsigned i = 0; i < 4; i++)
@@ -201,13 +202,25 @@ static void show_row(int entry)
     out_column(g_lines);
     show_register(address, port);
     out_format("   %02x   %02x   ", old, value);
-    std::uint8_t id[16];
-    if (!function_id(address, id)) {
+    // All the function's bytes as the hardware holds them, which the
+    // preview never writes: its capability list as before the file, as
+    // kvtlcheck names it from the dump.
+    static std::uint8_t id[256];
+    if (!function_id(address, id, 256)) {
         out_text("-\r\n");
         return;
     }
     out_text(pci_byte_name(id, offset, nullptr));
     out_text("\r\n");
+    PciCapabilityByte cap;
+    if (pci_capability_byte(id, offset, &cap)) {
+        char text[PCI_CAPABILITY_TEXT_MAX];
+        pci_capability_text(text, cap);
+        out_column("");
+        out_text("capability: ");
+        out_text(text);
+        out_text("\r\n");
+    }
     unsigned after = pci_after_write(id, offset, old, value);
     if (after != old) {
         char bits[PCI_BITS_TEXT_MAX];
