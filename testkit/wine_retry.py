@@ -86,8 +86,12 @@ def run(args, command, name, scratch):
             if os.path.exists(f):
                 os.remove(f)
         # A group of its own: a hung attempt ends with every process it started.
+        # Both streams go to the file: a Wine process the attempt started (a
+        # new server's services after a crash) that outlives it must not hold
+        # ctest's pipe open, or ctest waits for it until the test's time-out.
         with open(output, "w+b") as out:
-            child = subprocess.Popen(command, env=env, stdout=out, start_new_session=True)
+            child = subprocess.Popen(command, env=env, stdout=out, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
             try:
                 rc = child.wait(timeout=args.attempt_timeout)
                 timed_out = False
