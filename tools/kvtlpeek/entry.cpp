@@ -29,7 +29,7 @@ static const char USAGE[] =
 static const int MAX_ARGUMENTS = 5; // /d BEFORE AFTER TABLE FILE
 static char g_argument[MAX_ARGUMENTS][MAX_PATH];
 static int g_argumentCount;
-char *g_fileName = g_argument[0];
+static char *g_fileName = g_argument[0];
 
 static const char *skip_blanks(const char *p)
 {
