@@ -13,6 +13,8 @@
 const std::uint16_t CONFIG_ADDRESS = 0xCF8;
 const std::uint16_t CONFIG_DATA = 0xCFC;
 const std::uint32_t CONF1_ENABLE = 0x80000000u;
+// Bits 30-24 are reserved: host bridges ignore them.
+const std::uint32_t CONF1_RESERVED = 0x7F000000u;
 // The bits CONFIG_ADDRESS keeps: 30-24 and 1-0 read back as 0.
 const std::uint32_t CONF1_LATCHED = 0x80FFFFFCu;
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "chipset_tables.h"
+#include "conf1.h"
 #include "file_io.h"
 #include "pci_access.h"
 #include "pci_bits.h"
@@ -20,9 +21,6 @@ namespace
 
 const unsigned char CTRL_Z = 0x1A;
 const int PIECE_MAX = LINE_BUFFER_SIZE - 1;
-// Bits of CONFIG_ADDRESS that select a register: bits 30-24 are reserved
-// and host bridges ignore them.
-const std::uint32_t ADDRESS_DECODED = 0x80FFFFFFu;
 const char *const FIELD_NAMES[4] = {"register", "value", "device", "function"};
 
 bool is_hex(char c)
@@ -135,7 +133,7 @@ void check_numbers(Applied &a)
         warn(a, Kind::ValueAbove,
              "value " + hex(a.value, 1) + " is above FF: only " + hex(a.written) + " is written");
     std::string reaches = ": the access reaches " + where(a);
-    if (a.address & ~ADDRESS_DECODED)
+    if (a.address & CONF1_RESERVED)
         reaches += "; address bits 30-24 are set, which host bridges ignore";
     if (a.device >= 32)
         warn(a, Kind::Spill,
@@ -435,7 +433,7 @@ void CheckPieceProc(const char *line, int count, bool applied)
     check_header(a, *p.chip);
     check_consequences(a, a.warnings.size() > before_header);
     for (const Applied &earlier : p.report->applied) {
-        if ((earlier.address & ADDRESS_DECODED) != (a.address & ADDRESS_DECODED))
+        if ((earlier.address & ~CONF1_RESERVED) != (a.address & ~CONF1_RESERVED))
             continue;
         warn(a, Kind::Duplicate,
              sim::format(a.reaches) + " register " + hex(a.offset) + " was already set on line " +

@@ -15,11 +15,6 @@
 #include "port_io.h"
 #include "settings.h"
 
-// What a host bridge decodes of CONFIG_ADDRESS for one byte: enable, bus,
-// device, function, dword (bits 30-24 are reserved, 1-0 select nothing);
-// the byte lane goes into bits 1-0 of the key.
-static const std::uint32_t DWORD_DECODED = 0x80FFFFFCu;
-
 static std::uint32_t g_address; // the last address sent to 0xCF8
 static std::uint32_t g_shadowKey[MAX_JOURNAL_ENTRIES];
 static std::uint8_t g_shadowByte[MAX_JOURNAL_ENTRIES];
@@ -37,7 +32,9 @@ static char g_lines[24]; // "12" or "12-14"
 
 static std::uint32_t shadow_key(std::uint16_t port)
 {
-    return (g_address & DWORD_DECODED) | (port & 3u);
+    // What a host bridge decodes of the address for one byte, with the
+    // byte lane in bits 1-0.
+    return (g_address & CONF1_LATCHED) | (port & 3u);
 }
 
 static int shadow_find(std::uint32_t key)
