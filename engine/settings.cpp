@@ -85,6 +85,26 @@ int reader_next_piece(SettingsReader *r, char *line)
     return n;
 }
 
+ReaderEnd reader_end(const SettingsReader *r)
+{
+    if (!r->at_eof)
+        return READER_OPEN;
+    if (r->failed)
+        return READER_FAILED;
+    // A 0x1A is the only end that leaves the position past a byte it took.
+    return r->pos > 0 && r->buf[r->pos - 1] == CTRL_Z ? READER_CTRL_Z : READER_END_OF_FILE;
+}
+
+int reader_read_rest(SettingsReader *r, char *bytes, int size)
+{
+    if (r->pos == r->len)
+        return file_read(r->file, bytes, static_cast<unsigned>(size));
+    int n = 0;
+    while (n < size && r->pos < r->len)
+        bytes[n++] = static_cast<char>(r->buf[r->pos++]);
+    return n;
+}
+
 int settings_fields(const char *line, std::uint32_t *fields, int max_fields)
 {
     int count = 0;
@@ -99,6 +119,35 @@ int settings_fields(const char *line, std::uint32_t *fields, int max_fields)
             p++;
     }
     return count;
+}
+
+// The cut of settings_fields, written apart so that the programs, which
+// never ask for spans, keep theirs as it is.
+int settings_field_spans(const char *line, SettingsField *fields, int max_fields)
+{
+    int count = 0;
+    const char *p = line;
+    while (count < max_fields) {
+        while (*p == ',')
+            p++;
+        if (*p == '\0')
+            break;
+        SettingsField &f = fields[count++];
+        f.start = static_cast<int>(p - line);
+        f.value = parse_hex(p);
+        while (*p != ',' && *p != '\0')
+            p++;
+        f.end = static_cast<int>(p - line);
+    }
+    return count;
+}
+
+int settings_line_ends(const char *piece, int count)
+{
+    int ends = 0;
+    for (int i = 0; i < count; i++)
+        ends += piece[i] == '\n' || piece[i] == '\r';
+    return ends;
 }
 
 bool settings_apply_piece(const char *line)
@@ -130,6 +179,44 @@ void settings_pass(SettingsReader *r, SettingsPieceProc proc, SettingsGateProc g
         if (g_journal.count >= MAX_JOURNAL_ENTRIES)
             break;
     }
+}
+
+// settings_pass's watcher, turned into settings_watch_pass's: the old
+// watcher has no context, so the one pass watched is reached through here.
+struct Watch {
+    SettingsWatchProc proc;
+    void *context;
+    int next_line; // physical line where the next piece starts
+    int line_offset;
+};
+static Watch *s_watch;
+
+static void tell_watcher(const char *line, int count, bool applied)
+{
+    Watch &w = *s_watch;
+    SettingsPiece p;
+    p.text = line;
+    p.count = count;
+    p.first_line = w.next_line;
+    const int ends = settings_line_ends(line, count);
+    w.next_line += ends;
+    // A piece ending in a line end lies on the line it ends.
+    const char last = line[count - 1];
+    p.last_line = w.next_line - (last == '\n' || last == '\r' ? 1 : 0);
+    p.line_offset = w.line_offset;
+    w.line_offset = last == '\n' ? 0 : w.line_offset + count;
+    p.field_count = settings_field_spans(line, p.fields, 4);
+    p.journal_index = applied ? g_journal.count - 1 : -1;
+    w.proc(&p, w.context);
+}
+
+void settings_watch_pass(SettingsReader *r, SettingsWatchProc proc, void *context,
+                         SettingsGateProc gate)
+{
+    Watch w = {proc, context, 1, 0};
+    s_watch = &w;
+    settings_pass(r, proc ? tell_watcher : nullptr, gate);
+    s_watch = nullptr;
 }
 
 bool run_settings(const char *file_name, SettingsPieceProc proc, SettingsGateProc gate)

@@ -31,10 +31,33 @@ void reader_start(SettingsReader *r, void *file);
 // gives 0, whatever the piece held.
 int reader_next_piece(SettingsReader *r, char *line);
 
+// How the input ended for the reader: not yet (the pass stopped first), at
+// the end of the file, at a 0x1A, or at a failed read.
+enum ReaderEnd { READER_OPEN, READER_END_OF_FILE, READER_CTRL_Z, READER_FAILED };
+ReaderEnd reader_end(const SettingsReader *r);
+// The bytes after the last one the reader took, as the file holds them (a
+// 0x1A and what follows it included): those it has buffered, then the
+// file's. Returns the count, 0 at the end of the file, -1 for a failed read.
+int reader_read_rest(SettingsReader *r, char *bytes, int size);
+
 // Splits a piece at commas like strtok: runs of commas are one separator,
 // no empty fields. Text ends at the first zero byte. Returns the number of
 // fields found (at most max_fields) and their parsed values.
 int settings_fields(const char *line, std::uint32_t *fields, int max_fields);
+
+// One field as settings_fields cuts it: bytes start..end-1 of the piece.
+struct SettingsField {
+    int start;
+    int end;
+    std::uint32_t value;
+};
+// settings_fields, keeping where each field stands.
+int settings_field_spans(const char *line, SettingsField *fields, int max_fields);
+
+// Physical lines a piece ends, as an editor counts them: each LF, and each
+// CR, since the reader has already made every CR LF a LF and leaves only
+// lone CRs (which end no line for the program: it reads on).
+int settings_line_ends(const char *piece, int count);
 
 // Applies one piece as a settings line: register, value, device, function
 // (missing ones are 0). Returns false for a piece with no field.
@@ -54,6 +77,25 @@ typedef bool (*SettingsGateProc)();
 // Told of each piece the pass reads: its `count` bytes (NUL bytes included)
 // and whether it was applied, in which case its journal entry is the last.
 typedef void (*SettingsPieceProc)(const char *piece, int count, bool applied);
+
+// What the pass read and did, told for each piece.
+struct SettingsPiece {
+    const char *text; // `count` bytes (NUL bytes included), then a 0
+    int count;
+    int first_line;  // physical lines the piece spans, from 1 (see
+    int last_line;   // settings_line_ends); the last is the one it ends in
+    int line_offset; // bytes before it of the same LF-ended line: a long
+                     // line's later pieces start at 253, 506...
+    int field_count; // at most 4: register, value, device, function
+    SettingsField fields[4];
+    int journal_index; // the applied line's entry, -1 when not applied
+};
+typedef void (*SettingsWatchProc)(const SettingsPiece *piece, void *context);
+
+// settings_pass with a watcher that is told what the pass parsed; the
+// reader is left where the pass stopped.
+void settings_watch_pass(SettingsReader *r, SettingsWatchProc proc, void *context,
+                         SettingsGateProc gate = nullptr);
 
 // load_settings with a watcher and a gate (null for none). False when the
 // file cannot be opened.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "file_io.h"
 #include "memory_files.h"
 #include "pci_config.h"
 #include "settings.h"
@@ -204,7 +205,13 @@ TEST(Settings, GateIsAskedOnceBeforeTheFirstPort)
 {
     const std::string NO_FIELD("\0\n", 2); // a line ends at a zero byte
     const GateCase cases[] = {
-        {"no_line", NO_FIELD + NO_FIELD + "\x1A" "41,5A\n", true, 0, {}},
+        {"no_line",
+         NO_FIELD + NO_FIELD +
+             "\x1A"
+             "41,5A\n",
+         true,
+         0,
+         {}},
         {"passed", NO_FIELD + "41,5A\n42,1\n", true, 1, {{0x80000041, 0x5A}, {0x80000042, 1}}},
         {"refused", NO_FIELD + "41,5A\n42,1\n", false, 1, {}},
     };
@@ -269,6 +276,97 @@ TEST(Settings, AFailedReadEndsThePassWithoutTheLineItCut)
         EXPECT_TRACE(sim::active_chipset().trace(), expected_pass(c.applied));
         EXPECT_EQ(memfs::read_calls(), c.failing_call);
         EXPECT_EQ(memfs::open_files(), 0);
+    }
+}
+
+// What the watched pass tells of each piece, as "first-last +offset jN"
+// and each field as [start,end)=value; then how the input ended and the
+// bytes left after it.
+std::string told(const SettingsPiece &p)
+{
+    char s[64];
+    std::snprintf(s, sizeof s, "%d-%d +%d j%d", p.first_line, p.last_line, p.line_offset,
+                  p.journal_index);
+    std::string t = s;
+    for (int i = 0; i < p.field_count; i++) {
+        std::snprintf(s, sizeof s, " [%d,%d)=%X", p.fields[i].start, p.fields[i].end,
+                      p.fields[i].value);
+        t += s;
+    }
+    return t;
+}
+
+struct WatchCase {
+    const char *name;
+    std::string content;
+    std::vector<std::string> pieces;
+    ReaderEnd end;
+    std::string rest;
+};
+
+TEST(Settings, WatcherIsToldWhatThePassParsed)
+{
+    const std::string long_line = "41,5A,7,1" + repeat(' ', 244) + "42\n";
+    const WatchCase cases[] = {
+        {"LF and CR LF end lines",
+         "41,5A\r\n\n42,1,7\n",
+         {"1-1 +0 j0 [0,2)=41 [3,6)=5A", "2-2 +0 j1 [0,1)=0", "3-3 +0 j2 [0,2)=42 [3,4)=1 [5,7)=7"},
+         READER_END_OF_FILE,
+         ""},
+        {"a lone CR ends a line it does not end for the program",
+         "41\r42,1\n43\n",
+         {"1-2 +0 j0 [0,5)=41 [6,8)=1", "3-3 +0 j1 [0,3)=43"},
+         READER_END_OF_FILE,
+         ""},
+        {"a piece cut at 253 bytes goes on on its line",
+         long_line,
+         {"1-1 +0 j0 [0,2)=41 [3,5)=5A [6,7)=7 [8,253)=1", "1-1 +253 j1 [0,3)=42"},
+         READER_END_OF_FILE,
+         ""},
+        {"a piece with no field is not applied",
+         std::string("\0\n41,,5\n", 8),
+         {"1-1 +0 j-1", "2-2 +0 j0 [0,2)=41 [4,6)=5"},
+         READER_END_OF_FILE,
+         ""},
+        {"four fields at most",
+         "1,2,3,4,5",
+         {"1-1 +0 j0 [0,1)=1 [2,3)=2 [4,5)=3 [6,7)=4"},
+         READER_END_OF_FILE,
+         ""},
+        {"0x1A ends the input",
+         "41\n\x1A"
+         " 42\n\x1A",
+         {"1-1 +0 j0 [0,3)=41"},
+         READER_CTRL_Z,
+         " 42\n\x1A"},
+    };
+    for (const WatchCase &c : cases) {
+        for (unsigned chunk = 0; chunk <= 3; chunk++) {
+            SCOPED_TRACE(std::string(c.name) + ", chunk " + std::to_string(chunk));
+            use_machine(sim::Chipset{});
+            memfs::reset();
+            memfs::put("kvtl.cfg", c.content);
+            memfs::set_chunk(chunk);
+            file_handle file = file_open_read("kvtl.cfg");
+            SettingsReader reader;
+            reader_start(&reader, file);
+            std::vector<std::string> pieces;
+            settings_watch_pass(
+                &reader,
+                [](const SettingsPiece *p, void *context) {
+                    static_cast<std::vector<std::string> *>(context)->push_back(told(*p));
+                },
+                &pieces);
+            EXPECT_EQ(pieces, c.pieces);
+            EXPECT_EQ(reader_end(&reader), c.end);
+            std::string rest;
+            char bytes[4];
+            int n;
+            while ((n = reader_read_rest(&reader, bytes, sizeof bytes)) > 0)
+                rest.append(bytes, static_cast<size_t>(n));
+            EXPECT_EQ(rest, c.rest);
+            file_close(file);
+        }
     }
 }
 
