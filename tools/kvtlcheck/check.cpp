@@ -19,8 +19,6 @@ namespace kvtlcheck
 namespace
 {
 
-const unsigned char CTRL_Z = 0x1A;
-const int PIECE_MAX = LINE_BUFFER_SIZE - 1;
 const char *const FIELD_NAMES[4] = {"register", "value", "device", "function"};
 
 bool is_hex(char c)
@@ -44,28 +42,6 @@ std::string describe_char(char c)
     }
 }
 
-struct Span {
-    size_t start, end;
-};
-
-// The same cut as settings_fields, keeping where each field stands.
-std::vector<Span> field_spans(const std::string &text)
-{
-    std::vector<Span> spans;
-    size_t p = 0;
-    while (spans.size() < 4) {
-        while (p < text.size() && text[p] == ',')
-            p++;
-        if (p == text.size())
-            break;
-        size_t start = p;
-        while (p < text.size() && text[p] != ',')
-            p++;
-        spans.push_back({start, p});
-    }
-    return spans;
-}
-
 std::string where(const Applied &a)
 {
     std::string s = sim::format(a.reaches) + " register " + hex(a.offset);
@@ -80,11 +56,11 @@ void warn(Applied &a, Kind kind, const std::string &text)
 }
 
 // Fields that do not read as the number they look like.
-void check_fields(Applied &a, const std::string &text)
+void check_fields(Applied &a, const std::string &text, const SettingsPiece &piece)
 {
-    std::vector<Span> spans = field_spans(text);
-    for (size_t i = 0; i < spans.size(); i++) {
-        std::string f = text.substr(spans[i].start, spans[i].end - spans[i].start);
+    for (int i = 0; i < piece.field_count; i++) {
+        const SettingsField &span = piece.fields[i];
+        std::string f = text.substr(span.start, span.end - span.start);
         std::string name = FIELD_NAMES[i];
         std::string shown = "'" + escape(f) + "'";
         size_t first = f.find_first_not_of(" \t\r\n");
@@ -122,8 +98,7 @@ void check_fields(Applied &a, const std::string &text)
         if (digits > 8 && f.find_first_not_of('0') < digits - 8)
             warn(a, Kind::Wrapped,
                  name + " field " + shown + " has " + std::to_string(digits) +
-                     " digits: only the last eight count, so it reads as " +
-                     hex(parse_hex(f.c_str()), 1));
+                     " digits: only the last eight count, so it reads as " + hex(span.value, 1));
     }
 }
 
@@ -339,34 +314,23 @@ namespace
 
 // What the watcher keeps while the engine's own pass runs.
 struct Pass {
-    Report *report = nullptr;
-    sim::Chipset *chip = nullptr;
-    const sim::Chipset *machine = nullptr; // as it was before the pass
-    int line = 1;                          // physical line where the next piece starts
-    int part = 0; // pieces of the current program line told before this one
+    Report *report;
+    sim::Chipset *chip;
+    const sim::Chipset *machine;                       // as it was before the pass
+    int next_line;                                     // physical line where the next piece starts
     std::vector<std::pair<sim::Bdf, unsigned>> places; // per applied line, where present
 };
-Pass *g_pass;
 
-// Told of each piece right after the engine applied it. Lines are counted as
-// an editor shows them: the reader has made every CR LF a LF, so a CR left
-// in a piece is a lone one, which ends a line too.
-void CheckPieceProc(const char *line, int count, bool applied)
+// Told of each piece right after the engine applied it.
+void watch_piece(const SettingsPiece *piece, void *context)
 {
-    Pass &p = *g_pass;
-    const std::string piece(line, static_cast<size_t>(count));
-    const int first_line = p.line;
-    int last_line = p.line;
-    for (char c : piece) {
-        last_line = p.line;
-        if (c == '\n' || c == '\r')
-            p.line++;
-    }
-    const std::string text = piece.substr(0, piece.find('\0'));
-    const int from_byte = p.part * PIECE_MAX + 1;
-    p.part = piece.back() == '\n' ? 0 : p.part + 1;
+    Pass &p = *static_cast<Pass *>(context);
+    const std::string bytes(piece->text, static_cast<size_t>(piece->count));
+    const std::string text(piece->text); // up to a NUL, as the program reads it
+    const int first_line = piece->first_line, from_byte = piece->line_offset + 1;
+    p.next_line = first_line + settings_line_ends(piece->text, piece->count);
 
-    if (!applied) {
+    if (piece->journal_index < 0) {
         if (text.empty())
             p.report->file_warnings.push_back(
                 {first_line, Kind::Nul,
@@ -377,15 +341,12 @@ void CheckPieceProc(const char *line, int count, bool applied)
     }
     Applied a{};
     a.line = first_line;
-    a.last_line = last_line;
-    a.text = piece;
-    std::uint32_t f[4] = {0, 0, 0, 0};
-    settings_fields(line, f, 4);
-    a.reg = f[0];
-    a.value = f[1];
-    a.device = f[2];
-    a.function = f[3];
-    JournalEntry e = journal_entry(g_journal.count - 1);
+    a.last_line = piece->last_line;
+    a.text = bytes;
+    std::uint32_t *numbers[4] = {&a.reg, &a.value, &a.device, &a.function};
+    for (int i = 0; i < piece->field_count; i++)
+        *numbers[i] = piece->fields[i].value;
+    JournalEntry e = journal_entry(piece->journal_index);
     a.address = e.address;
     a.port = static_cast<std::uint16_t>(e.port);
     sim::Target t = sim::decode(a.address, a.port);
@@ -423,10 +384,10 @@ void CheckPieceProc(const char *line, int count, bool applied)
         }
     }
     a.before = static_cast<std::uint8_t>(e.previous);
-    a.written = static_cast<std::uint8_t>(p.chip->trace().back().value);
+    a.written = static_cast<std::uint8_t>(a.value);
     a.after = p.chip->peek(t.bdf, t.reg);
 
-    check_fields(a, text);
+    check_fields(a, text, *piece);
     check_numbers(a);
     check_machine(a, *p.chip);
     const size_t before_header = a.warnings.size();
@@ -443,9 +404,9 @@ void CheckPieceProc(const char *line, int count, bool applied)
                  std::to_string(earlier.line));
         break;
     }
-    if (merges_lines(piece))
+    if (merges_lines(bytes))
         warn(a, Kind::CrOnly,
-             "lines " + range(first_line, last_line) +
+             "lines " + range(first_line, a.last_line) +
                  " end in a CR alone, which ends no line for the program: it reads "
                  "them as one line and takes only its first four fields");
     if (from_byte > 1)
@@ -454,25 +415,12 @@ void CheckPieceProc(const char *line, int count, bool applied)
                  " is longer than 253 bytes: the program reads it in pieces, and the "
                  "piece from byte " +
                  std::to_string(from_byte) + " is applied as a line of its own");
-    if (text.size() < piece.size())
+    if (text.size() < bytes.size())
         warn(a, Kind::Nul,
              "a NUL byte at byte " + std::to_string(from_byte + text.size()) +
-                 " ends the line for the program: '" + escape(piece.substr(text.size() + 1)) +
+                 " ends the line for the program: '" + escape(bytes.substr(text.size() + 1)) +
                  "' is ignored");
     p.report->applied.push_back(std::move(a));
-}
-
-// Physical lines in `bytes`: LF, CR LF and a lone CR each end one; an
-// unended last line counts.
-int count_lines(const std::string &bytes)
-{
-    int lines = 0;
-    for (size_t i = 0; i < bytes.size(); i++)
-        if (bytes[i] == '\n' ||
-            (bytes[i] == '\r' && (i + 1 == bytes.size() || bytes[i + 1] != '\n')))
-            lines++;
-    char last = bytes.empty() ? '\n' : bytes.back();
-    return lines + (last == '\n' || last == '\r' ? 0 : 1);
 }
 
 } // namespace
@@ -484,7 +432,6 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     sim::Chipset &chip = sim::active_chipset();
     chip = machine;
     chip.clear_trace();
-    g_journal = RegisterJournal{};
 
     file_handle file = file_open_read(path.c_str());
     if (!file) {
@@ -493,46 +440,44 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     }
     // The engine's own pass, watched; then what it left unread, for the
     // warnings about lines the program never reaches.
-    Pass pass;
-    pass.report = report;
-    pass.chip = &chip;
-    pass.machine = &machine;
-    g_pass = &pass;
+    Pass pass{report, &chip, &machine, 1, {}};
     SettingsReader reader;
     reader_start(&reader, file);
-    settings_pass(&reader, CheckPieceProc);
-    g_pass = nullptr;
-    const bool ctrl_z =
-        reader.at_eof && !reader.failed && reader.pos > 0 && reader.buf[reader.pos - 1] == CTRL_Z;
-    std::string rest(reinterpret_cast<const char *>(reader.buf) + reader.pos,
-                     static_cast<size_t>(reader.len - reader.pos));
-    bool failed = reader.failed;
-    if (!reader.at_eof || ctrl_z) {
-        char buf[4096];
-        int n;
-        while ((n = file_read(file, buf, sizeof buf)) > 0)
-            rest.append(buf, static_cast<size_t>(n));
-        failed = n < 0;
+    settings_watch_pass(&reader, watch_piece, &pass);
+    const ReaderEnd end = reader_end(&reader);
+    // Stopped at 64 lines: the lines it would have read next.
+    int unread_lines = 0;
+    bool unended = false;
+    char line[LINE_BUFFER_SIZE];
+    for (int n; end == READER_OPEN && (n = reader_next_piece(&reader, line)) > 0;) {
+        unread_lines += settings_line_ends(line, n);
+        unended = line[n - 1] != '\n' && line[n - 1] != '\r';
     }
+    unread_lines += unended;
+    // Ended at a 0x1A: what stands after it.
+    std::string rest;
+    int n = 0;
+    while (end == READER_CTRL_Z && (n = reader_read_rest(&reader, line, sizeof line)) > 0)
+        rest.append(line, static_cast<size_t>(n));
+    const bool failed = reader_end(&reader) == READER_FAILED || n < 0;
     file_close(file);
     if (failed) {
         *error = "cannot read " + path;
         return false;
     }
 
-    const std::string unread = rest.substr(0, rest.find(static_cast<char>(CTRL_Z)));
-    if (g_journal.count >= MAX_JOURNAL_ENTRIES && !reader.at_eof && !unread.empty()) {
-        int lines = count_lines(unread);
+    if (unread_lines > 0)
         report->file_warnings.push_back(
-            {pass.line, Kind::NeverRead,
-             "the program stops after 64 applied lines: line " + std::to_string(pass.line) +
-                 (lines > 1 ? " and the " + std::to_string(lines - 1) + " after it are" : " is") +
+            {pass.next_line, Kind::NeverRead,
+             "the program stops after 64 applied lines: line " + std::to_string(pass.next_line) +
+                 (unread_lines > 1
+                      ? " and the " + std::to_string(unread_lines - 1) + " after it are"
+                      : " is") +
                  " never read"});
-    }
-    if (ctrl_z && rest.find_first_not_of(" \t\r\n\x1a") != std::string::npos)
+    if (rest.find_first_not_of(" \t\r\n\x1a") != std::string::npos)
         report->file_warnings.push_back(
-            {pass.line, Kind::CtrlZ,
-             "a 0x1A byte on line " + std::to_string(pass.line) +
+            {pass.next_line, Kind::CtrlZ,
+             "a 0x1A byte on line " + std::to_string(pass.next_line) +
                  " ends the input: the program reads nothing after it"});
 
     // The restore, every byte of the machine compared with before, and each
