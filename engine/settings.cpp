@@ -150,6 +150,18 @@ int settings_line_ends(const char *piece, int count)
     return ends;
 }
 
+int reader_skip_lines(SettingsReader *r)
+{
+    char line[LINE_BUFFER_SIZE];
+    int lines = 0, n;
+    bool unended = false;
+    while ((n = reader_next_piece(r, line)) > 0) {
+        lines += settings_line_ends(line, n);
+        unended = line[n - 1] != '\n' && line[n - 1] != '\r';
+    }
+    return lines + (unended ? 1 : 0);
+}
+
 bool settings_apply_piece(const char *line)
 {
     std::uint32_t f[4] = {0, 0, 0, 0}; // register, value, device, function

@@ -35,6 +35,9 @@ int reader_next_piece(SettingsReader *r, char *line);
 // the end of the file, at a 0x1A, or at a failed read.
 enum ReaderEnd { READER_OPEN, READER_END_OF_FILE, READER_CTRL_Z, READER_FAILED };
 ReaderEnd reader_end(const SettingsReader *r);
+// Reads on by the text rules, applying nothing: the physical lines left
+// (counted as settings_line_ends does, an unended last one too).
+int reader_skip_lines(SettingsReader *r);
 // The bytes after the last one the reader took, as the file holds them (a
 // 0x1A and what follows it included): those it has buffered, then the
 // file's. Returns the count, 0 at the end of the file, -1 for a failed read.

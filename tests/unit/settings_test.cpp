@@ -370,6 +370,35 @@ TEST(Settings, WatcherIsToldWhatThePassParsed)
     }
 }
 
+// After 64 applied lines the reader reads on for the lines never applied.
+TEST(Settings, SkipsTheLinesAfterThe64th)
+{
+    std::string applied;
+    for (int i = 0; i < 64; i++)
+        applied += "41,1\n";
+    const std::pair<std::string, int> cases[] = {
+        {"", 0},
+        {"\n", 1},
+        {"1\r\n2\r3", 3},
+        {"1\n\x1A"
+         "2\n",
+         1},
+        {repeat('1', 300), 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.first);
+        memfs::reset();
+        memfs::put("kvtl.cfg", applied + c.first);
+        file_handle file = file_open_read("kvtl.cfg");
+        SettingsReader reader;
+        reader_start(&reader, file);
+        settings_pass(&reader, nullptr);
+        EXPECT_EQ(reader_end(&reader), READER_OPEN);
+        EXPECT_EQ(reader_skip_lines(&reader), c.second);
+        file_close(file);
+    }
+}
+
 struct HexCase {
     const char *text;
     std::uint32_t value;

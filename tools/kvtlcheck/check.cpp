@@ -223,12 +223,6 @@ bool merges_lines(const std::string &piece)
     return cr != std::string::npos && piece.find_first_not_of(" \t\r\n", cr) != std::string::npos;
 }
 
-std::string range(int first, int last)
-{
-    return first == last ? std::to_string(first)
-                         : std::to_string(first) + "-" + std::to_string(last);
-}
-
 } // namespace
 
 std::string hex(std::uint32_t v, int width)
@@ -240,45 +234,14 @@ std::string hex(std::uint32_t v, int width)
 
 const char *kind_name(Kind k)
 {
-    switch (k) {
-    case Kind::Register0:
-        return "register-0";
-    case Kind::NotHex:
-        return "not-hex";
-    case Kind::Wrapped:
-        return "wrapped";
-    case Kind::ValueAbove:
-        return "value-above-ff";
-    case Kind::Spill:
-        return "spill";
-    case Kind::Absent:
-        return "absent";
-    case Kind::ReadOnly:
-        return "read-only";
-    case Kind::Duplicate:
-        return "duplicate";
-    case Kind::NeverRead:
-        return "never-read";
-    case Kind::CtrlZ:
-        return "ctrl-z";
-    case Kind::CrOnly:
-        return "cr-only";
-    case Kind::Split:
-        return "split";
-    case Kind::Nul:
-        return "nul";
-    case Kind::StopsAnswering:
-        return "stops-answering";
-    case Kind::BusNumbers:
-        return "bus-numbers";
-    case Kind::Hazard:
-        return "can-hang";
-    case Kind::Owned:
-        return "owned";
-    case Kind::Clears:
-        return "clears";
-    }
-    return "?";
+    static const char *const NAMES[] = {
+        "register-0", "not-hex",   "wrapped",   "value-above-ff",  "spill",
+        "absent",     "read-only", "duplicate", "never-read",      "ctrl-z",
+        "cr-only",    "split",     "nul",       "stops-answering", "bus-numbers",
+        "can-hang",   "owned",     "clears"}; // in the order of Kind
+    static_assert(sizeof NAMES / sizeof *NAMES == static_cast<unsigned>(Kind::Clears) + 1, "");
+    const unsigned i = static_cast<unsigned>(k);
+    return i < sizeof NAMES / sizeof *NAMES ? NAMES[i] : "?";
 }
 
 int Report::warning_count() const
@@ -406,7 +369,7 @@ void watch_piece(const SettingsPiece *piece, void *context)
     }
     if (merges_lines(bytes))
         warn(a, Kind::CrOnly,
-             "lines " + range(first_line, a.last_line) +
+             "lines " + std::to_string(first_line) + "-" + std::to_string(a.last_line) +
                  " end in a CR alone, which ends no line for the program: it reads "
                  "them as one line and takes only its first four fields");
     if (from_byte > 1)
@@ -446,19 +409,13 @@ bool check_file(const std::string &path, const sim::Chipset &machine, Report *re
     settings_watch_pass(&reader, watch_piece, &pass);
     const ReaderEnd end = reader_end(&reader);
     // Stopped at 64 lines: the lines it would have read next.
-    int unread_lines = 0;
-    bool unended = false;
-    char line[LINE_BUFFER_SIZE];
-    for (int n; end == READER_OPEN && (n = reader_next_piece(&reader, line)) > 0;) {
-        unread_lines += settings_line_ends(line, n);
-        unended = line[n - 1] != '\n' && line[n - 1] != '\r';
-    }
-    unread_lines += unended;
+    const int unread_lines = end == READER_OPEN ? reader_skip_lines(&reader) : 0;
     // Ended at a 0x1A: what stands after it.
     std::string rest;
+    char bytes[512];
     int n = 0;
-    while (end == READER_CTRL_Z && (n = reader_read_rest(&reader, line, sizeof line)) > 0)
-        rest.append(line, static_cast<size_t>(n));
+    while (end == READER_CTRL_Z && (n = reader_read_rest(&reader, bytes, sizeof bytes)) > 0)
+        rest.append(bytes, static_cast<size_t>(n));
     const bool failed = reader_end(&reader) == READER_FAILED || n < 0;
     file_close(file);
     if (failed) {
