@@ -121,6 +121,11 @@ int settings_fields(const char *line, std::uint32_t *fields, int max_fields)
     return count;
 }
 
+static bool is_hex_digit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 // The cut of settings_fields, written apart so that the programs, which
 // never ask for spans, keep theirs as it is.
 int settings_field_spans(const char *line, SettingsField *fields, int max_fields)
@@ -135,6 +140,8 @@ int settings_field_spans(const char *line, SettingsField *fields, int max_fields
         SettingsField &f = fields[count++];
         f.start = static_cast<int>(p - line);
         f.value = parse_hex(p);
+        for (f.digits = 0; is_hex_digit(p[f.digits]); f.digits++) {
+        }
         while (*p != ',' && *p != '\0')
             p++;
         f.end = static_cast<int>(p - line);

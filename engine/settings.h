@@ -52,6 +52,7 @@ int settings_fields(const char *line, std::uint32_t *fields, int max_fields);
 struct SettingsField {
     int start;
     int end;
+    int digits; // the hex digits it starts with, which make its value
     std::uint32_t value;
 };
 // settings_fields, keeping where each field stands.

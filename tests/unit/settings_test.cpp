@@ -280,7 +280,7 @@ TEST(Settings, AFailedReadEndsThePassWithoutTheLineItCut)
 }
 
 // What the watched pass tells of each piece, as "first-last +offset jN"
-// and each field as [start,end)=value; then how the input ended and the
+// and each field as [start,end)=value/digits; then how the input ended and the
 // bytes left after it.
 std::string told(const SettingsPiece &p)
 {
@@ -289,8 +289,8 @@ std::string told(const SettingsPiece &p)
                   p.journal_index);
     std::string t = s;
     for (int i = 0; i < p.field_count; i++) {
-        std::snprintf(s, sizeof s, " [%d,%d)=%X", p.fields[i].start, p.fields[i].end,
-                      p.fields[i].value);
+        std::snprintf(s, sizeof s, " [%d,%d)=%X/%d", p.fields[i].start, p.fields[i].end,
+                      p.fields[i].value, p.fields[i].digits);
         t += s;
     }
     return t;
@@ -310,33 +310,39 @@ TEST(Settings, WatcherIsToldWhatThePassParsed)
     const WatchCase cases[] = {
         {"LF and CR LF end lines",
          "41,5A\r\n\n42,1,7\n",
-         {"1-1 +0 j0 [0,2)=41 [3,6)=5A", "2-2 +0 j1 [0,1)=0", "3-3 +0 j2 [0,2)=42 [3,4)=1 [5,7)=7"},
+         {"1-1 +0 j0 [0,2)=41/2 [3,6)=5A/2", "2-2 +0 j1 [0,1)=0/0",
+          "3-3 +0 j2 [0,2)=42/2 [3,4)=1/1 [5,7)=7/1"},
          READER_END_OF_FILE,
          ""},
         {"a lone CR ends a line it does not end for the program",
          "41\r42,1\n43\n",
-         {"1-2 +0 j0 [0,5)=41 [6,8)=1", "3-3 +0 j1 [0,3)=43"},
+         {"1-2 +0 j0 [0,5)=41/2 [6,8)=1/1", "3-3 +0 j1 [0,3)=43/2"},
          READER_END_OF_FILE,
          ""},
         {"a piece cut at 253 bytes goes on on its line",
          long_line,
-         {"1-1 +0 j0 [0,2)=41 [3,5)=5A [6,7)=7 [8,253)=1", "1-1 +253 j1 [0,3)=42"},
+         {"1-1 +0 j0 [0,2)=41/2 [3,5)=5A/2 [6,7)=7/1 [8,253)=1/1", "1-1 +253 j1 [0,3)=42/2"},
          READER_END_OF_FILE,
          ""},
         {"a piece with no field is not applied",
          std::string("\0\n41,,5\n", 8),
-         {"1-1 +0 j-1", "2-2 +0 j0 [0,2)=41 [4,6)=5"},
+         {"1-1 +0 j-1", "2-2 +0 j0 [0,2)=41/2 [4,6)=5/1"},
+         READER_END_OF_FILE,
+         ""},
+        {"digits end at the first other byte",
+         "0x41, 5A,123456789\n",
+         {"1-1 +0 j0 [0,4)=0/1 [5,8)=0/0 [9,19)=23456789/9"},
          READER_END_OF_FILE,
          ""},
         {"four fields at most",
          "1,2,3,4,5",
-         {"1-1 +0 j0 [0,1)=1 [2,3)=2 [4,5)=3 [6,7)=4"},
+         {"1-1 +0 j0 [0,1)=1/1 [2,3)=2/1 [4,5)=3/1 [6,7)=4/1"},
          READER_END_OF_FILE,
          ""},
         {"0x1A ends the input",
          "41\n\x1A"
          " 42\n\x1A",
-         {"1-1 +0 j0 [0,3)=41"},
+         {"1-1 +0 j0 [0,3)=41/2"},
          READER_CTRL_Z,
          " 42\n\x1A"},
     };

@@ -1,6 +1,7 @@
 #include "check.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "chipset_tables.h"
@@ -20,11 +21,6 @@ namespace
 {
 
 const char *const FIELD_NAMES[4] = {"register", "value", "device", "function"};
-
-bool is_hex(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 std::string describe_char(char c)
 {
@@ -65,7 +61,7 @@ void check_fields(Applied &a, const std::string &text, const SettingsPiece &piec
         std::string shown = "'" + escape(f) + "'";
         size_t first = f.find_first_not_of(" \t\r\n");
 
-        if (i == 0 && !is_hex(f[0]) && (first == std::string::npos || !is_hex(f[first]))) {
+        if (i == 0 && span.digits == 0 && (first >= f.size() || !std::isxdigit(f[first] & 0xFF))) {
             bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
             bool commas = text.find_first_not_of(", \t\r\n") == std::string::npos;
             std::string what = blank    ? "blank line"
@@ -78,7 +74,7 @@ void check_fields(Applied &a, const std::string &text, const SettingsPiece &piec
                      where(a));
             continue;
         }
-        if (!is_hex(f[0])) {
+        if (span.digits == 0) {
             if (first == std::string::npos)
                 continue; // reads as 0 just like a missing field
             warn(a, Kind::NotHex,
@@ -92,9 +88,7 @@ void check_fields(Applied &a, const std::string &text, const SettingsPiece &piec
                      " reads as 0: the number ends at the 'x' (write the digits alone)");
             continue;
         }
-        size_t digits = 0;
-        while (digits < f.size() && is_hex(f[digits]))
-            digits++;
+        const size_t digits = static_cast<size_t>(span.digits);
         if (digits > 8 && f.find_first_not_of('0') < digits - 8)
             warn(a, Kind::Wrapped,
                  name + " field " + shown + " has " + std::to_string(digits) +
