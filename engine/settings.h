@@ -86,10 +86,14 @@ typedef void (*SettingsPieceProc)(const char *piece, int count, bool applied);
 struct SettingsPiece {
     const char *text; // `count` bytes (NUL bytes included), then a 0
     int count;
-    int first_line;  // physical lines the piece spans, from 1 (see
-    int last_line;   // settings_line_ends); the last is the one it ends in
-    int line_offset; // bytes before it of the same LF-ended line: a long
-                     // line's later pieces start at 253, 506...
+    // The physical lines of its first and last byte, from 1. LF and CR LF
+    // end a line; so does a lone CR, as an editor shows it, though the
+    // program reads on past it (settings_line_ends).
+    int first_line;
+    int last_line;
+    // Bytes of the same LF-ended line before it: 0, or 253, 506... for the
+    // later pieces of a long line.
+    int line_offset;
     int field_count; // at most 4: register, value, device, function
     SettingsField fields[4];
     int journal_index; // the applied line's entry, -1 when not applied
@@ -97,7 +101,8 @@ struct SettingsPiece {
 typedef void (*SettingsWatchProc)(const SettingsPiece *piece, void *context);
 
 // settings_pass with a watcher that is told what the pass parsed; the
-// reader is left where the pass stopped.
+// reader is left where the pass stopped. It watches through settings_pass's
+// own watcher, so the programs' pass is the same code; one at a time.
 void settings_watch_pass(SettingsReader *r, SettingsWatchProc proc, void *context,
                          SettingsGateProc gate = nullptr);
 

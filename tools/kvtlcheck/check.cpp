@@ -361,6 +361,7 @@ void watch_piece(const SettingsPiece *piece, void *context)
                  std::to_string(earlier.line));
         break;
     }
+    // Text after a lone CR stands on a later line: always a range of lines.
     if (merges_lines(bytes))
         warn(a, Kind::CrOnly,
              "lines " + std::to_string(first_line) + "-" + std::to_string(a.last_line) +
