@@ -21,11 +21,6 @@ JournalEntry journal_entry(int index)
     return e;
 }
 
-int journal_count()
-{
-    return g_journal.count;
-}
-
 bool cfg_mechanism1_present()
 {
     const std::uint32_t saved = port_in32(CONFIG_ADDRESS);

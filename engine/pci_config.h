@@ -30,8 +30,6 @@ std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t
 std::uint16_t cfg_data_port(std::uint32_t reg);
 
 JournalEntry journal_entry(int index);
-// Entries in the journal, oldest first.
-int journal_count();
 
 // Whether 0xCF8 is Configuration Mechanism #1's CONFIG_ADDRESS: it keeps
 // 0x80000000 written to it (Linux's pci_check_type1, arch/x86/pci/direct.c).
