@@ -205,13 +205,7 @@ TEST(Settings, GateIsAskedOnceBeforeTheFirstPort)
 {
     const std::string NO_FIELD("\0\n", 2); // a line ends at a zero byte
     const GateCase cases[] = {
-        {"no_line",
-         NO_FIELD + NO_FIELD +
-             "\x1A"
-             "41,5A\n",
-         true,
-         0,
-         {}},
+        {"no_line", NO_FIELD + NO_FIELD + "\x1A" "41,5A\n", true, 0, {}},
         {"passed", NO_FIELD + "41,5A\n42,1\n", true, 1, {{0x80000041, 0x5A}, {0x80000042, 1}}},
         {"refused", NO_FIELD + "41,5A\n42,1\n", false, 1, {}},
     };
