@@ -112,6 +112,10 @@ def run(args, command, name, scratch):
             why = "the harness saw Wine fail, and Wine's exit failed too (status %d)" % rc
         elif killed_by_signal(rc):
             why = "Wine died by a Unix signal (status %d)" % rc
+        elif WINE_CLIENT_ERROR.search(text):
+            # Every server call fails from then on, so whatever the program
+            # did next (GoogleTest's own checks abort) is not its fault.
+            why = "Wine lost its server (%s)" % WINE_CLIENT_ERROR.search(text).group(0)
         elif args.setup:
             why = "Wine's set-up failed (status %d)" % rc
         elif not reached and started_file_expected(command):
@@ -140,6 +144,8 @@ VERDICT = re.compile(r"^\[  (PASSED|FAILED)  \] ", re.M)
 # Wine's own exception code for an abort in its Unix side.
 EXCEPTION_WINE_ASSERTION = "80000101"
 OWN_ENDING = re.compile(r"[0-9a-f]{8}|abort")
+# What a Wine process prints when its connection to the Wine server breaks.
+WINE_CLIENT_ERROR = re.compile(r"^wine client error:[^\n]*", re.M)
 
 
 def verdict(text):

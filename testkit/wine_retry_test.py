@@ -80,6 +80,10 @@ def main():
          ': >"$SORVENKA_STARTED_FILE"; echo c0000005 >"$SORVENKA_ENDING_FILE"; exit 5', [], 5, 1, 0),
         ("e2e_tests gtest aborts", ': >"$SORVENKA_STARTED_FILE"; echo abort >"$SORVENKA_ENDING_FILE"; '
          'exit 3', [], 3, 1, 0),
+        # Wine's server connection broke: GoogleTest's next check aborts.
+        ("e2e_tests gtest loses the Wine server",
+         ': >"$SORVENKA_STARTED_FILE"; [ "$n" -ge 2 ] || { echo "wine client error:104: write: Bad '
+         'file descriptor" >&2; echo abort >"$SORVENKA_ENDING_FILE"; exit 3; }', [], 0, 2, 1),
         ("e2e_tests gtest hangs after its start", ': >"$SORVENKA_STARTED_FILE"; sleep 60',
          ["--attempt-timeout", "2"], 124, 1, 0),
     ]
