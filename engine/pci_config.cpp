@@ -17,7 +17,8 @@ std::uint16_t cfg_data_port(std::uint32_t reg)
 
 JournalEntry journal_entry(int index)
 {
-    JournalEntry e = {g_journal.address[index], g_journal.previous[index], g_journal.port[index]};
+    JournalEntry e = {g_journal.address[index], g_journal.previous[index], g_journal.port[index],
+                      g_journal.written[index]};
     return e;
 }
 

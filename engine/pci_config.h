@@ -6,11 +6,13 @@
 
 const int MAX_JOURNAL_ENTRIES = 64;
 
-// One journalled write is one index across the three arrays of the journal.
+// One journalled write is one index across the arrays of the journal: the
+// restore uses the first three, the resume `written`.
 struct JournalEntry {
     std::uint32_t address;  // CONFIG_ADDRESS as written to 0xCF8
     std::uint32_t previous; // byte read before the write (low 8 bits)
     std::uint32_t port;     // data port 0xCFC..0xCFF (low 16 bits)
+    std::uint32_t written;  // the line's value (low 8 bits are written)
 };
 
 struct RegisterJournal {
@@ -29,6 +31,8 @@ std::uint32_t cfg_address(std::uint32_t reg, std::uint32_t device, std::uint32_t
 // 0xCFC plus the register's byte lane.
 std::uint16_t cfg_data_port(std::uint32_t reg);
 
+// Entry `index` (0 to count-1) as the journal holds it: tools read the
+// journal through this, never through its arrays.
 JournalEntry journal_entry(int index);
 
 // Whether 0xCF8 is Configuration Mechanism #1's CONFIG_ADDRESS: it keeps

@@ -3,6 +3,7 @@
 #include "kvtlpeek.h"
 
 #include "file_io.h"
+#include "pci_config.h"
 
 // Exit statuses (README): 0 done; 1 /d made more than 64 lines; 2 usage,
 // or a file that cannot be read;
@@ -91,28 +92,11 @@ static int finish(int status)
     return out_complete() ? status : output_lost("the output");
 }
 
-static int refused()
+int ports_refused()
 {
     err_text("kvtlpeek: Windows NT, 2000, XP and later refuse direct port access to "
              "programs; kvtlpeek runs on Windows 95, 98 and Me.\r\n");
     return EXIT_NT;
-}
-
-// Windows XP in a Windows 95/98 compatibility mode reports a 9x version and
-// then refuses the first IN: the end is the one an NT version gets. Only a
-// refused IN or OUT (opcodes E4-E7, EC-EF) is taken; any other fault is left
-// to the system. Nothing is put back, 0xCF8 included: no configuration byte
-// is ever written, the mechanism test has put back the address it found
-// before any access to 0xCFC, and after it 0xCF8 holds an address of
-// ours, as after every run (a driver sends its own before each access).
-static LONG WINAPI PortFaultProc(EXCEPTION_POINTERS *info)
-{
-    const EXCEPTION_RECORD *r = info->ExceptionRecord;
-    if ((r->ExceptionCode != EXCEPTION_PRIV_INSTRUCTION &&
-         r->ExceptionCode != EXCEPTION_ILLEGAL_INSTRUCTION) ||
-        (*static_cast<const unsigned char *>(r->ExceptionAddress) & 0xF4) != 0xE4)
-        return EXCEPTION_CONTINUE_SEARCH;
-    ExitProcess(static_cast<UINT>(refused()));
 }
 
 static int peek_main()
@@ -128,7 +112,7 @@ static int peek_main()
     // The NT family stops a program at its first port instruction: say so
     // before touching anything.
     if (!(GetVersion() & 0x80000000u))
-        return refused();
+        return ports_refused();
 
     bool set = is_switch(g_fileName, 's');
     int status = EXIT_OK;
@@ -156,7 +140,7 @@ static int peek_main()
         file_close(probe);
     }
 
-    if (!mechanism1_present()) {
+    if (!cfg_mechanism1_present()) {
         err_text("kvtlpeek: this PC has no PCI configuration mechanism #1 (ports CF8 and CFC): "
                  "nothing can be read.\r\n");
         return EXIT_NO_MECHANISM;

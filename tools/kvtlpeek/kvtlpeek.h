@@ -8,11 +8,16 @@
 
 #include "conf1.h"
 
-// ---- hardware: the only port instructions of the program --------------
+// ---- the ports (ports.cpp): every port instruction of the program ------
+//
+// They also serve the engine's port seam (port_io.h): addresses and reads
+// go to the hardware, data writes into a shadow that later reads see.
 
-void hw_out32(std::uint16_t port, std::uint32_t value);
-std::uint32_t hw_in32(std::uint16_t port);
-std::uint8_t hw_in8(std::uint16_t port);
+// The top-level filter: a refused IN or OUT ends the program with
+// ports_refused()'s status, after its message.
+LONG WINAPI PortFaultProc(EXCEPTION_POINTERS *info);
+// The message for a Windows that refuses the ports; the exit status.
+int ports_refused();
 
 // Whether dword 0 of a function, its vendor and device IDs, is what an
 // empty slot reads: Linux skips FFFFFFFF, 00000000, 0000FFFF and FFFF0000
@@ -21,12 +26,10 @@ std::uint8_t hw_in8(std::uint16_t port);
 // 00000000 and FFFFFFFF (lib/generic.c, pci_generic_scan_bus); vendor ID
 // FFFF, the value no function drives, is no vendor's either.
 bool slot_empty(std::uint32_t id);
-// Configuration Mechanism #1 as pciutils and Linux detect it: 0xCF8 keeps
-// 0x80000000 written to it. What it held before is put back.
-bool mechanism1_present();
 // Linux's sanity check of the mechanism: bus 0 shows a host bridge (class
 // 0600), a VGA device (0300), or a device of Intel or Compaq. A board whose
-// 0xCF8 latches anything passes the test above and fails this one.
+// 0xCF8 latches anything passes the engine's test (cfg_mechanism1_present)
+// and fails this one.
 bool mechanism1_reaches_functions();
 // One dword of configuration space (reg a multiple of 4).
 std::uint32_t config_read32(unsigned bus, unsigned dev, unsigned fn, unsigned reg);

@@ -1,9 +1,10 @@
 // What the settings pass would do: the engine's own reader, parser and pass,
-// over a port layer that sends addresses and reads to the hardware and keeps
-// every data write in a shadow instead. A later line naming the same
-// register reads the byte the earlier one would have left there. Under each
-// row, the bits the line changes and, from the tables kvtlcheck warns from,
-// each field it changes that the BIOS or Windows own or that can hang a PC.
+// over the port layer (ports.cpp), which sends addresses and reads to the
+// hardware and keeps every data write in a shadow instead. A later line
+// naming the same register reads the byte the earlier one would have left
+// there. Under each row, the bits the line changes and, from the tables
+// kvtlcheck warns from, each field it changes that the BIOS or Windows own
+// or that can hang a PC.
 #include "file_io.h"
 #include "kvtlpeek.h"
 #include "pci_access.h"
@@ -12,77 +13,22 @@
 #include "pci_config.h"
 #include "pci_header.h"
 #include "pci_names.h"
-#include "port_io.h"
 #include "settings.h"
 
-static std::uint32_t g_address; // the last address sent to 0xCF8
-static std::uint32_t g_shadowKey[MAX_JOURNAL_ENTRIES];
-static std::uint8_t g_shadowByte[MAX_JOURNAL_ENTRIES];
-static int g_shadowCount;
-static bool g_restoring; // journal_restore runs: list its writes, send nothing
 // Physical lines before the next piece: zero-initialised, so the program has
 // no .data section, which would cost a 512-byte block of the file.
 static int g_linesBefore;
+static int g_entries; // the lines applied, one journal entry each
 // Each journal entry's first and last line: the rows are printed after the
 // pass, once the widest line numbers are known.
 static int g_firstLine[MAX_JOURNAL_ENTRIES], g_lastLine[MAX_JOURNAL_ENTRIES];
 static int g_width;      // of the line column
-static int g_entry;      // the journal entry journal_restore writes back
 static char g_lines[24]; // "12" or "12-14"
-
-static std::uint32_t shadow_key(std::uint16_t port)
-{
-    // What a host bridge decodes of the address for one byte, with the
-    // byte lane in bits 1-0.
-    return (g_address & CONF1_LATCHED) | (port & 3u);
-}
-
-static int shadow_find(std::uint32_t key)
-{
-    for (int i = 0; i < g_shadowCount; i++)
-        if (g_shadowKey[i] == key)
-            return i;
-    return -1;
-}
 
 static void show_register(std::uint32_t address, std::uint16_t port)
 {
     out_format("%02x:%02x.%x  %02x", conf1_bus(address), conf1_device(address),
                conf1_function(address), conf1_register(address, port));
-}
-
-// Dword `reg` of the function the address selects.
-static std::uint32_t function_dword(std::uint32_t address, unsigned reg)
-{
-    hw_out32(CONFIG_ADDRESS, conf1_dword(address, reg));
-    return hw_in32(CONFIG_DATA);
-}
-
-bool function_id(std::uint32_t address, std::uint8_t *id, unsigned count)
-{
-    std::uint32_t ids = 0;
-    for (unsigned reg = 0; reg < count; reg += 4) {
-        std::uint32_t d = function_dword(address, reg);
-        ids = reg ? ids : d;
-        for (unsigned i = 0; i < 4; i++)
-            id[reg + i] = static_cast<std::uint8_t>(d >> (8 * i));
-    }
-    return !slot_empty(ids);
-}
-
-// ---- the engine's port seam --------------------------------------------
-
-void port_out32(std::uint16_t port, std::uint32_t value)
-{
-    g_address = value;
-    if (!g_restoring)
-        hw_out32(port, value);
-}
-
-std::uint8_t port_in8(std::uint16_t port)
-{
-    int i = shadow_find(shadow_key(port));
-    return i >= 0 ? g_shadowByte[i] : hw_in8(port);
 }
 
 // The lines a journal entry came from into g_lines; their length.
@@ -98,44 +44,6 @@ static void out_column(const char *text)
 {
     for (int n = out_text(text); n < g_width + 2; n++)
         out_text(" ");
-}
-
-void port_out8(std::uint16_t port, std::uint8_t value)
-{
-    if (g_restoring) {
-        lines_text(--g_entry); // journal_restore goes newest first
-        out_column(g_lines);
-        show_register(g_address, port);
-        out_format("   %02x", value);
-        std::uint8_t id[16];
-        if (!function_id(g_address, id))
-            out_text("  (nothing answers there)");
-        out_text("\r\n");
-        return;
-    }
-    // What the write would leave: nothing where no function answers; where
-    // the standard header knows the byte, what it says (the chipset's own
-    // read-only bits only a real write would show).
-    std::uint32_t key = shadow_key(port);
-    std::uint8_t id[16];
-    if (!function_id(g_address, id))
-        return;
-    int i = shadow_find(key);
-    std::uint8_t old;
-    if (i >= 0) {
-        old = g_shadowByte[i];
-    } else {
-        hw_out32(CONFIG_ADDRESS, g_address);
-        old = hw_in8(port);
-    }
-    std::uint8_t after = pci_after_write(id, key & 0xFF, old, value);
-    if (after == old)
-        return;
-    if (i < 0) {
-        i = g_shadowCount++; // one entry per applied line at most
-        g_shadowKey[i] = key;
-    }
-    g_shadowByte[i] = after;
 }
 
 // ---- the rows ------------------------------------------------------------
@@ -166,19 +74,16 @@ void warn_consequences(const std::uint8_t *id, unsigned offset, unsigned from, u
     pci_consequences(id, offset, from, to, WarnProc, &w);
 }
 
-// Lines are counted as kvtlcheck counts them: LF, CR LF and a lone CR each
-// end one. The reader has made every CR LF a LF, so a CR left in a piece is
-// a lone one.
+// Lines counted as the engine counts them for kvtlcheck
+// (settings_line_ends): a piece ending in a line end lies on the line it
+// ends.
 static void PieceProc(const char *piece, int count, bool applied)
 {
-    int first = g_linesBefore + 1, last = first;
-    for (int i = 0; i < count; i++) {
-        last = g_linesBefore + 1;
-        if (piece[i] == '\n' || piece[i] == '\r')
-            g_linesBefore++;
-    }
+    int first = g_linesBefore + 1;
+    int last = first + settings_line_ends(piece, count - 1);
+    g_linesBefore += settings_line_ends(piece, count);
     if (applied) {
-        int entry = g_journal.count - 1;
+        int entry = g_entries++; // the pass's newest journal entry
         g_firstLine[entry] = first;
         g_lastLine[entry] = last;
         int n = lines_text(entry);
@@ -191,19 +96,19 @@ static void PieceProc(const char *piece, int count, bool applied)
 // bits the byte would change and the warnings about them.
 static void show_row(int entry)
 {
-    std::uint32_t address = g_journal.address[entry];
-    std::uint16_t port = static_cast<std::uint16_t>(g_journal.port[entry]);
-    unsigned offset = conf1_register(address, port);
-    unsigned old = g_journal.previous[entry] & 0xFF, value = g_journal.written[entry] & 0xFF;
+    JournalEntry e = journal_entry(entry);
+    std::uint16_t port = static_cast<std::uint16_t>(e.port);
+    unsigned offset = conf1_register(e.address, port);
+    unsigned old = e.previous & 0xFF, value = e.written & 0xFF;
     lines_text(entry);
     out_column(g_lines);
-    show_register(address, port);
+    show_register(e.address, port);
     out_format("   %02x   %02x   ", old, value);
     // All the function's bytes as the hardware holds them, which the
     // preview never writes: its capability list as before the file, as
     // kvtlcheck names it from the dump.
     static std::uint8_t id[256];
-    if (!function_id(address, id, 256)) {
+    if (!function_id(e.address, id, 256)) {
         out_text("-\r\n");
         return;
     }
@@ -230,25 +135,39 @@ static void show_row(int entry)
     warn_consequences(id, offset, old, after, false);
 }
 
+// What journal_restore writes for one entry, in its order (newest first).
+static void show_restore(int entry)
+{
+    JournalEntry e = journal_entry(entry);
+    std::uint16_t port = static_cast<std::uint16_t>(e.port);
+    lines_text(entry);
+    out_column(g_lines);
+    show_register(e.address, port);
+    out_format("   %02x", e.previous & 0xFF);
+    std::uint8_t id[16];
+    if (!function_id(e.address, id))
+        out_text("  (nothing answers there)");
+    out_text("\r\n");
+}
+
 bool preview_settings(const char *file_name)
 {
     if (!run_settings(file_name, PieceProc))
         return false;
     out_format("What %s would do on this PC (nothing is written):\r\n\r\n", file_name);
     g_width = g_width < 4 ? 4 : g_width; // "line"
-    if (g_journal.count == 0)
+    if (g_entries == 0)
         out_text("Nothing: it has no settings line.\r\n");
     else {
         out_column("line");
         out_text("reaches  reg  now  new  name\r\n");
-        for (int e = 0; e < g_journal.count; e++)
+        for (int e = 0; e < g_entries; e++)
             show_row(e);
         out_text("\r\nExit would put these bytes back, last line first:\r\n");
         out_column("line");
         out_text("reaches  reg  byte\r\n");
-        g_restoring = true;
-        g_entry = g_journal.count;
-        journal_restore();
+        for (int e = g_entries - 1; e >= 0; e--)
+            show_restore(e);
     }
 
     out_format("\r\nFor the other warnings (the file's format, spills, read-only bits), run\r\n"
