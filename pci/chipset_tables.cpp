@@ -16,27 +16,21 @@ const char PCI_SAYS_CHANNEL_GONE[] =
 const char PCI_SAYS_MEMORY_MOVES[] =
     "the BIOS sized the DRAM rows: a moved boundary moves memory under the running system";
 
-namespace
-{
-
-struct VendorList {
-    const PciChipsetTable *tables;
-    const int *count;
-};
-
-const VendorList LISTS[] = {
+extern const PciChipsetList PCI_CHIPSET_LISTS[] = {
     {PCI_INTEL_CHIPSETS, &PCI_INTEL_CHIPSET_COUNT},
+    {PCI_PIIX_CHIPSETS, &PCI_PIIX_CHIPSET_COUNT},
     {PCI_VIA_CHIPSETS, &PCI_VIA_CHIPSET_COUNT},
 };
-
-} // namespace
+extern const int PCI_CHIPSET_LIST_COUNT = sizeof PCI_CHIPSET_LISTS / sizeof PCI_CHIPSET_LISTS[0];
 
 const PciChipsetTable *pci_chipset_table(unsigned vendor, unsigned device)
 {
-    for (const VendorList &l : LISTS)
-        for (int i = 0; i < *l.count; i++)
-            if (l.tables[i].vendor == vendor && l.tables[i].device == device)
-                return &l.tables[i];
+    for (int l = 0; l < PCI_CHIPSET_LIST_COUNT; l++) {
+        const PciChipsetList &list = PCI_CHIPSET_LISTS[l];
+        for (int i = 0; i < *list.count; i++)
+            if (list.tables[i].vendor == vendor && list.tables[i].device == device)
+                return &list.tables[i];
+    }
     return nullptr;
 }
 

@@ -45,8 +45,19 @@ const PciChipsetTable *pci_chipset_table(unsigned vendor, unsigned device);
 // The entry covering `offset`, or null ("device-specific").
 const PciRegisterName *pci_chipset_register(const PciChipsetTable *t, unsigned offset);
 
-// Each vendor's file holds its chips' tables; these are its list of them.
-extern const PciChipsetTable PCI_INTEL_CHIPSETS[];
+// Each file chipset_tables_<maker>.cpp holds its chips' tables and a list
+// of them.
+extern const PciChipsetTable PCI_INTEL_CHIPSETS[]; // host bridges
 extern const int PCI_INTEL_CHIPSET_COUNT;
+extern const PciChipsetTable PCI_PIIX_CHIPSETS[]; // Intel's ISA bridges
+extern const int PCI_PIIX_CHIPSET_COUNT;
 extern const PciChipsetTable PCI_VIA_CHIPSETS[];
 extern const int PCI_VIA_CHIPSET_COUNT;
+
+// The lists, as the lookup walks them.
+struct PciChipsetList {
+    const PciChipsetTable *tables;
+    const int *count;
+};
+extern const PciChipsetList PCI_CHIPSET_LISTS[];
+extern const int PCI_CHIPSET_LIST_COUNT;

@@ -170,12 +170,12 @@ TEST(ChipsetTables, EveryTableIsSortedDisjointAndFitsTheSpace)
 // A description written without PCI_NOTE() would stay in a 9x tool's image.
 TEST(ChipsetTables, WithoutNotesEveryDescriptionIsEmpty)
 {
-    const PciChipsetTable *lists[] = {PCI_INTEL_CHIPSETS, PCI_VIA_CHIPSETS};
-    const int counts[] = {PCI_INTEL_CHIPSET_COUNT, PCI_VIA_CHIPSET_COUNT};
-    for (int l = 0; l < 2; l++)
-        for (int i = 0; i < counts[l]; i++)
-            for (int k = 0; k < lists[l][i].count; k++)
-                EXPECT_STREQ(lists[l][i].regs[k].what, "") << lists[l][i].regs[k].name;
+    for (int l = 0; l < PCI_CHIPSET_LIST_COUNT; l++)
+        for (int i = 0; i < *PCI_CHIPSET_LISTS[l].count; i++) {
+            const PciChipsetTable &t = PCI_CHIPSET_LISTS[l].tables[i];
+            for (int k = 0; k < t.count; k++)
+                EXPECT_STREQ(t.regs[k].what, "") << t.regs[k].name;
+        }
 }
 #endif
 
