@@ -6,20 +6,24 @@
 static const unsigned char CTRL_Z = 0x1A; // DOS end-of-file mark
 static const int END = -1;
 
+// The value of a hex digit, -1 for any other character.
+static int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 std::uint32_t parse_hex(const char *text)
 {
     std::uint32_t result = 0;
-    for (;; text++) {
-        char c = *text;
-        if (c >= '0' && c <= '9')
-            result = result * 16 + static_cast<std::uint32_t>(c - '0');
-        else if (c >= 'A' && c <= 'F')
-            result = result * 16 + static_cast<std::uint32_t>(c - 'A' + 10);
-        else if (c >= 'a' && c <= 'f')
-            result = result * 16 + static_cast<std::uint32_t>(c - 'a' + 10);
-        else
-            return result;
-    }
+    for (int d; (d = hex_digit(*text)) >= 0; text++)
+        result = result * 16 + static_cast<std::uint32_t>(d);
+    return result;
 }
 
 void reader_start(SettingsReader *r, void *file)
@@ -105,30 +109,7 @@ int reader_read_rest(SettingsReader *r, char *bytes, int size)
     return n;
 }
 
-int settings_fields(const char *line, std::uint32_t *fields, int max_fields)
-{
-    int count = 0;
-    const char *p = line;
-    while (count < max_fields) {
-        while (*p == ',')
-            p++;
-        if (*p == '\0')
-            break;
-        fields[count++] = parse_hex(p);
-        while (*p != ',' && *p != '\0')
-            p++;
-    }
-    return count;
-}
-
-static bool is_hex_digit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
-// The cut of settings_fields, written apart so that the programs, which
-// never ask for spans, keep theirs as it is.
-int settings_field_spans(const char *line, SettingsField *fields, int max_fields)
+int settings_fields(const char *line, SettingsField *fields, int max_fields)
 {
     int count = 0;
     const char *p = line;
@@ -140,7 +121,7 @@ int settings_field_spans(const char *line, SettingsField *fields, int max_fields
         SettingsField &f = fields[count++];
         f.start = static_cast<int>(p - line);
         f.value = parse_hex(p);
-        for (f.digits = 0; is_hex_digit(p[f.digits]); f.digits++) {
+        for (f.digits = 0; hex_digit(p[f.digits]) >= 0; f.digits++) {
         }
         while (*p != ',' && *p != '\0')
             p++;
@@ -171,9 +152,13 @@ int reader_skip_lines(SettingsReader *r)
 
 bool settings_apply_piece(const char *line)
 {
-    std::uint32_t f[4] = {0, 0, 0, 0}; // register, value, device, function
-    if (settings_fields(line, f, 4) == 0)
+    SettingsField field[4];
+    const int count = settings_fields(line, field, 4);
+    if (count == 0)
         return false;
+    std::uint32_t f[4] = {0, 0, 0, 0}; // register, value, device, function
+    for (int i = 0; i < count; i++)
+        f[i] = field[i].value;
     cfg_read_record(f[0], f[2], f[3]);
     cfg_write_byte(f[0], f[2], f[3], f[1]);
     g_journal.written[g_journal.count - 1] = f[1];
@@ -186,8 +171,8 @@ void settings_pass(SettingsReader *r, SettingsPieceProc proc, SettingsGateProc g
     char line[LINE_BUFFER_SIZE];
     int count;
     while ((count = reader_next_piece(r, line)) > 0) {
-        std::uint32_t field;
-        if (gate && settings_fields(line, &field, 1) > 0) {
+        SettingsField first;
+        if (gate && settings_fields(line, &first, 1) > 0) {
             if (!gate())
                 break;
             gate = nullptr;
@@ -224,7 +209,7 @@ static void tell_watcher(const char *line, int count, bool applied)
     p.last_line = w.next_line - (last == '\n' || last == '\r' ? 1 : 0);
     p.line_offset = w.line_offset;
     w.line_offset = last == '\n' ? 0 : w.line_offset + count;
-    p.field_count = settings_field_spans(line, p.fields, 4);
+    p.field_count = settings_fields(line, p.fields, 4);
     p.journal_index = applied ? g_journal.count - 1 : -1;
     w.proc(&p, w.context);
 }

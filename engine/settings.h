@@ -43,20 +43,17 @@ int reader_skip_lines(SettingsReader *r);
 // file's. Returns the count, 0 at the end of the file, -1 for a failed read.
 int reader_read_rest(SettingsReader *r, char *bytes, int size);
 
-// Splits a piece at commas like strtok: runs of commas are one separator,
-// no empty fields. Text ends at the first zero byte. Returns the number of
-// fields found (at most max_fields) and their parsed values.
-int settings_fields(const char *line, std::uint32_t *fields, int max_fields);
-
-// One field as settings_fields cuts it: bytes start..end-1 of the piece.
+// One field of a piece: bytes start..end-1.
 struct SettingsField {
     int start;
     int end;
     int digits; // the hex digits it starts with, which make its value
     std::uint32_t value;
 };
-// settings_fields, keeping where each field stands.
-int settings_field_spans(const char *line, SettingsField *fields, int max_fields);
+// Splits a piece at commas like strtok: runs of commas are one separator,
+// no empty fields. Text ends at the first zero byte. Returns the number of
+// fields found (at most max_fields), each with its place and parsed value.
+int settings_fields(const char *line, SettingsField *fields, int max_fields);
 
 // Physical lines a piece ends, as an editor counts them: each LF, and each
 // CR, since the reader has already made every CR LF a LF and leaves only
