@@ -1,27 +1,16 @@
 #include "settings.h"
 
 #include "file_io.h"
+#include "hex.h"
 #include "pci_config.h"
 
 static const unsigned char CTRL_Z = 0x1A; // DOS end-of-file mark
 static const int END = -1;
 
-// The value of a hex digit, -1 for any other character.
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::uint32_t parse_hex(const char *text)
 {
     std::uint32_t result = 0;
-    for (int d; (d = hex_digit(*text)) >= 0; text++)
+    for (int d; (d = pci_hex_value(*text)) >= 0; text++)
         result = result * 16 + static_cast<std::uint32_t>(d);
     return result;
 }
@@ -121,7 +110,7 @@ int settings_fields(const char *line, SettingsField *fields, int max_fields)
         SettingsField &f = fields[count++];
         f.start = static_cast<int>(p - line);
         f.value = parse_hex(p);
-        for (f.digits = 0; hex_digit(p[f.digits]) >= 0; f.digits++) {
+        for (f.digits = 0; pci_hex_value(p[f.digits]) >= 0; f.digits++) {
         }
         while (*p != ',' && *p != '\0')
             p++;

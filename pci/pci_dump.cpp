@@ -1,4 +1,5 @@
 #include "pci_dump.h"
+#include "hex.h"
 
 namespace
 {
@@ -262,17 +263,6 @@ bool read_line(const char *text, const Line &l, PciDumpFunction *out, int capaci
 }
 
 } // namespace
-
-int pci_hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 int pci_dump_read(const char *text, unsigned size, PciDumpFunction *out, int capacity,
                   PciDumpError *error)

@@ -17,8 +17,6 @@ inline bool pci_dump_known(const PciDumpFunction &f, unsigned reg)
     return (f.known[(reg >> 3) & 31] >> (reg & 7)) & 1;
 }
 
-// A hex digit's value, or -1.
-int pci_hex_value(char c);
 
 struct PciDumpError {
     int line;       // 0: about the whole dump

@@ -1,5 +1,6 @@
 #include "pci_set.h"
 
+#include "hex.h"
 #include "pci_access.h"
 #include "pci_dump.h"
 

@@ -1,6 +1,7 @@
 // kvtlpeek /s BB:DD.F REG VALUE[:MASK]: setpci's VALUE:MASK made a settings
 // line from the byte the register holds now, by kvtlcheck --set's rules.
 // Configuration space is only read.
+#include "hex.h"
 #include "kvtlpeek.h"
 #include "pci_access.h"
 #include "pci_dump.h"
