@@ -23,6 +23,7 @@
 // register it wrote with its byte from before the start and now, its exit
 // code and what went wrong; the status is then 0 only when every byte is
 // back, the program exited with 0 and every step completed.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -292,27 +293,21 @@ int main(int argc, char **argv)
 {
     std::string machine_file, cwd, trace_out, drive, program, arguments, report_file, failed_step;
     std::string cls = TRAY_CLASS_NAME;
-    DWORD timeout = 20000;
+    std::string timeout_text = "20000";
+    const struct {
+        const char *name;
+        std::string *value;
+    } options[] = {{"--machine", &machine_file}, {"--cwd", &cwd},
+                   {"--trace-out", &trace_out},  {"--class", &cls},
+                   {"--timeout", &timeout_text}, {"--report", &report_file},
+                   {"--drive", &drive},          {"--args", &arguments}};
     bool exit_after_start = false, real_ports = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
-        if (a == "--machine")
-            machine_file = value();
-        else if (a == "--cwd")
-            cwd = value();
-        else if (a == "--trace-out")
-            trace_out = value();
-        else if (a == "--class")
-            cls = value();
-        else if (a == "--timeout")
-            timeout = number(value());
-        else if (a == "--report")
-            report_file = value();
-        else if (a == "--drive")
-            drive = value();
-        else if (a == "--args")
-            arguments = value();
+        auto option = std::find_if(std::begin(options), std::end(options),
+                                   [&](const auto &o) { return a == o.name; });
+        if (option != std::end(options))
+            *option->value = i + 1 < argc ? argv[++i] : "";
         else if (a == "--exit-after-start")
             exit_after_start = true;
         else if (a == "--real-ports")
@@ -324,6 +319,7 @@ int main(int argc, char **argv)
     }
     if (program.empty())
         return usage();
+    const DWORD timeout = number(timeout_text);
 
     sim::Chipset machine = sim::default_machine();
     if (!machine_file.empty()) {
