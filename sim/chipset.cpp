@@ -44,7 +44,23 @@ Space header(unsigned vendor, unsigned device, unsigned command, unsigned status
     return s;
 }
 
+// A card's subsystem IDs and its interrupt: pin INTA#, which the BIOS
+// routed to `irq`.
+void set_card(Space &s, std::uint32_t subsystem, unsigned irq)
+{
+    put32(s, 0x2C, subsystem);
+    s[0x3C] = static_cast<std::uint8_t>(irq);
+    s[0x3D] = 0x01;
+}
+
 } // namespace
+
+void set_bus_numbers(Space &s, unsigned primary, unsigned secondary, unsigned subordinate)
+{
+    s[PCI_PRIMARY_BUS] = static_cast<std::uint8_t>(primary);
+    s[PCI_SECONDARY_BUS] = static_cast<std::uint8_t>(secondary);
+    s[PCI_SUBORDINATE_BUS] = static_cast<std::uint8_t>(subordinate);
+}
 
 std::string format(const PortOp &op)
 {
@@ -278,9 +294,7 @@ static void add_late_devices(Chipset &c)
     // parts it ignores the function number and answers on all eight.
     Space ne2k = header(0x10EC, 0x8029, 0x0003, 0x0200, 0x00, 0x020000, 0x00);
     put32(ne2k, 0x10, 0x0000E401);
-    put32(ne2k, 0x2C, 0x802910EC);
-    ne2k[0x3C] = 0x0A;
-    ne2k[0x3D] = 0x01;
+    set_card(ne2k, 0x802910EC, 0x0A);
     c.add_function({0, 0x0B, 0}, ne2k, "Ethernet controller: Realtek RTL-8029(AS)");
     c.answer_every_function({0, 0x0B, 0});
 
@@ -288,9 +302,7 @@ static void add_late_devices(Chipset &c)
     Space p2p = header(0x1011, 0x0024, 0x0107, 0x0280, 0x03, 0x060400, 0x01);
     p2p[0x0C] = 0x08;
     p2p[0x0D] = 0x20;
-    p2p[0x18] = 0x00; // primary bus
-    p2p[0x19] = 0x02; // secondary bus
-    p2p[0x1A] = 0x02; // subordinate bus
+    set_bus_numbers(p2p, 0, 2, 2);
     p2p[0x1B] = 0x20;
     p2p[0x1C] = 0xD1; // I/O base and limit: D000-DFFF
     p2p[0x1D] = 0xD1;
@@ -305,10 +317,8 @@ static void add_late_devices(Chipset &c)
     Space nic = header(0x10B7, 0x9055, 0x0007, 0x0210, 0x30, 0x020000, 0x00);
     put32(nic, 0x10, 0x0000D001);
     put32(nic, 0x14, 0xE2000000);
-    put32(nic, 0x2C, 0x905510B7);
+    set_card(nic, 0x905510B7, 0x09);
     nic[0x34] = 0xDC;
-    nic[0x3C] = 0x09;
-    nic[0x3D] = 0x01;
     nic[0x3E] = 0x0A;
     nic[0x3F] = 0x0A;
     nic[0xDC] = 0x01; // power management capability
@@ -338,9 +348,7 @@ Chipset default_machine()
 
     // Its AGP bridge to bus 1.
     Space agp = header(0x8086, 0x7191, 0x0107, 0x0220, 0x03, 0x060400, 0x01);
-    agp[0x18] = 0x00; // primary bus
-    agp[0x19] = 0x01; // secondary bus
-    agp[0x1A] = 0x01; // subordinate bus
+    set_bus_numbers(agp, 0, 1, 1);
     agp[0x1B] = 0x40;
     put16(agp, 0x20, 0xE400);
     put16(agp, 0x22, 0xE5F0);
@@ -377,10 +385,8 @@ Chipset default_machine()
     Space vga = header(0x102B, 0x0521, 0x0007, 0x02B0, 0x03, 0x030000, 0x00);
     put32(vga, 0x10, 0xE6000008);
     put32(vga, 0x14, 0xE5000000);
-    put32(vga, 0x2C, 0xFF03102B);
+    set_card(vga, 0xFF03102B, 0x0B);
     vga[0x34] = 0xDC;
-    vga[0x3C] = 0x0B;
-    vga[0x3D] = 0x01;
     put32(vga, 0x40, 0x41044121); // option register
     c.add_function({1, 0, 0}, vga, "VGA compatible controller: Matrox G200 AGP (rev 03)");
 

@@ -150,6 +150,11 @@ private:
 // number, and a PCI-to-PCI bridge 00:0c.0 with a network card 02:04.0 behind it.
 Chipset default_machine();
 
+// A bridge's bus numbers: the bus it sits on, the one behind it and the
+// highest one behind it (PCI_PRIMARY_BUS to PCI_SUBORDINATE_BUS).
+void set_bus_numbers(std::array<std::uint8_t, 256> &space, unsigned primary, unsigned secondary,
+                     unsigned subordinate);
+
 // The chipset that port_out32/port_in8/port_out8 of the host build reach.
 Chipset &active_chipset();
 

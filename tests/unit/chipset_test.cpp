@@ -91,9 +91,7 @@ TEST(Chipset, BusNumbersGoThroughTheBridgesBusRegisters)
     std::array<std::uint8_t, 256> bridge{}, card{}, root_card{};
     bridge[0x00] = 0x11;
     bridge[0x0E] = 0x01;
-    bridge[0x18] = 0x02;
-    bridge[0x19] = 0x03;
-    bridge[0x1A] = 0x03;
+    sim::set_bus_numbers(bridge, 2, 3, 3);
     card[0x00] = 0x34;
     root_card[0x00] = 0x78;
     m.add_function({2, 1, 0}, bridge);
