@@ -14,9 +14,11 @@ template <typename Register>
         return ::testing::AssertionFailure() << "no register, expected " << name;
     // The entries' fields are bytes: printed as numbers, not characters.
     const unsigned offset = r->offset, bytes = r->width;
-    if (std::strcmp(r->name, name) != 0 || offset != first || bytes != width)
-        return ::testing::AssertionFailure()
-               << r->name << " at " << std::hex << offset << " (" << bytes << " bytes), expected "
-               << name << " at " << first << " (" << width << " bytes)";
-    return ::testing::AssertionSuccess();
+    if (std::strcmp(r->name, name) == 0 && offset == first && bytes == width)
+        return ::testing::AssertionSuccess();
+    // One message: AssertionResult would drop std::hex between its pieces.
+    ::testing::Message m;
+    m << r->name << " at 0x" << std::hex << offset << " (" << bytes << " bytes), expected " << name
+      << " at 0x" << first << " (" << width << " bytes)";
+    return ::testing::AssertionFailure() << m;
 }
