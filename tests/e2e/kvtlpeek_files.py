@@ -7,27 +7,12 @@ status 5 and a message, never 0.
     kvtlpeek_files.py WINE_RUN KVTLPEEK_EXE KVTLCHECK_EXE BEFORE AFTER
 """
 import os
-import signal
-import subprocess
 import sys
-import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
+from checks import run_detached as run  # noqa: E402
 
 FULL_DISK = 5
-
-
-def run(args, stdout=None):
-    # Files, not pipes: a Wine service that outlives the program would hold
-    # a pipe open, and reading it to its end would never finish.
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        p = subprocess.Popen(args, stdout=stdout or out, stderr=err, start_new_session=True)
-        try:
-            rc = p.wait(timeout=240)
-        except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
-            rc = p.wait()
-        out.seek(0)
-        err.seek(0)
-        return rc, out.read(), err.read()
 
 
 def main():

@@ -9,17 +9,10 @@
 #include <string>
 
 #include "chipset.h"
+#include "fuzz_check.h"
 
 namespace
 {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 // Line ends as an editor counts them: LF, CR LF, a lone CR.
 long count_lines(const std::string &text)

@@ -12,23 +12,11 @@
 #include <vector>
 
 #include "check.h"
+#include "fuzz_check.h"
 #include "memory_files.h"
 #include "pci_config.h"
 #include "settings.h"
 #include "settings_model.h"
-
-namespace
-{
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {

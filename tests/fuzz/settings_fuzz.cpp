@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "chipset.h"
+#include "fuzz_check.h"
 #include "memory_files.h"
 #include "pci_config.h"
 #include "settings.h"
@@ -19,14 +20,6 @@
 
 namespace
 {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
 
 std::map<sim::Bdf, std::array<std::uint8_t, 256>> snapshot(const sim::Chipset &c)
 {

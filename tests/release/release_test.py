@@ -13,14 +13,11 @@ import json
 import os
 import re
 import shutil
-import signal
-import subprocess
 import sys
-import tempfile
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../support"))
-from checks import check, failures, preview_rows  # noqa: E402
+from checks import check, failures, preview_rows, run_detached  # noqa: E402
 
 # kvtlcheck's warnings on a comment line: register 0 is written, and the
 # vendor ID does not take the byte.
@@ -46,18 +43,9 @@ class Runner:
         self.args, self.folder = args, folder
 
     def run(self, *cmd):
-        """Status and output. The output goes through a file: a Wine service
-        that outlives the program would hold a pipe open."""
-        with tempfile.TemporaryFile() as out:
-            p = subprocess.Popen([self.args.wine, *cmd], cwd=self.folder, stdout=out,
-                                 stderr=subprocess.DEVNULL, start_new_session=True)
-            try:
-                rc = p.wait(timeout=240)
-            except subprocess.TimeoutExpired:
-                os.killpg(p.pid, signal.SIGKILL)
-                rc = p.wait()
-            out.seek(0)
-            text = out.read().decode("ascii", "replace").replace("\r", "")
+        """Status and output (its error output is not the program's)."""
+        rc, out, _ = run_detached([self.args.wine, *cmd], cwd=self.folder)
+        text = out.decode("ascii", "replace").replace("\r", "")
         if self.args.infrastructure_exit is not None and rc == self.args.infrastructure_exit:
             raise WineFailed()
         return rc, text

@@ -1,7 +1,12 @@
 """What the Python test scripts share: the failures they collect, each
-printed as it is found, and the reading of kvtlpeek's preview rows."""
+printed as it is found, the reading of kvtlpeek's preview rows, and a run of
+a Wine program that cannot hang the test."""
 
+import os
 import re
+import signal
+import subprocess
+import tempfile
 
 failures = []
 
@@ -28,3 +33,22 @@ def check(ok, what):
         failures.append(what)
         print("FAIL:", what)
     return ok
+
+
+def run_detached(args, cwd=None, stdout=None, timeout=240):
+    """Status, output and error output of `args`, in a session of its own
+    that is killed whole after `timeout` seconds. Files, not pipes: a Wine
+    service that outlives the program would hold a pipe open, and reading it
+    to its end would never finish. `stdout`: a file to write to instead (the
+    output returned is then empty)."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        p = subprocess.Popen(args, cwd=cwd, stdout=stdout or out, stderr=err,
+                             start_new_session=True)
+        try:
+            rc = p.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            os.killpg(p.pid, signal.SIGKILL)
+            rc = p.wait()
+        out.seek(0)
+        err.seek(0)
+        return rc, out.read(), err.read()

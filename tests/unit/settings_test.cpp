@@ -30,12 +30,19 @@ Trace expected_pass(const std::vector<Applied> &lines)
     return t;
 }
 
-Trace run_pass(const std::string &content, unsigned chunk = 0)
+// A machine where nothing answers and `content` as the only file, kvtl.cfg,
+// read at most `chunk` bytes at a time (0: whole reads).
+void use_file(const std::string &content, unsigned chunk = 0)
 {
     use_machine(sim::Chipset{});
     memfs::reset();
     memfs::put("kvtl.cfg", content);
     memfs::set_chunk(chunk);
+}
+
+Trace run_pass(const std::string &content, unsigned chunk = 0)
+{
+    use_file(content, chunk);
     load_settings("kvtl.cfg");
     EXPECT_EQ(memfs::open_files(), 0) << "the file is closed after the pass";
     return sim::active_chipset().trace();
@@ -193,10 +200,13 @@ bool CountingGateProc()
     return g_gateAnswer;
 }
 
-struct GateCase {
+// A pass the gate or a failed read ends early: `given` is the gate's answer
+// or the read size, `calls` the gate's questions or the read that fails,
+// `applied` the lines that reached the ports.
+template <typename Given> struct EndCase {
     const char *name;
     std::string content;
-    bool answer;
+    Given given;
     int calls;
     std::vector<Applied> applied;
 };
@@ -204,18 +214,16 @@ struct GateCase {
 TEST(Settings, GateIsAskedOnceBeforeTheFirstPort)
 {
     const std::string NO_FIELD("\0\n", 2); // a line ends at a zero byte
-    const GateCase cases[] = {
-        {"no_line", NO_FIELD + NO_FIELD + "\x1A" "41,5A\n", true, 0, {}},
+    const EndCase<bool> cases[] = {
+        {"no_line", NO_FIELD + NO_FIELD + "\x1A" + "41,5A\n", true, 0, {}},
         {"passed", NO_FIELD + "41,5A\n42,1\n", true, 1, {{0x80000041, 0x5A}, {0x80000042, 1}}},
         {"refused", NO_FIELD + "41,5A\n42,1\n", false, 1, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        use_machine(sim::Chipset{});
-        memfs::reset();
-        memfs::put("kvtl.cfg", c.content);
+        use_file(c.content);
         g_gateCalls = 0;
-        g_gateAnswer = c.answer;
+        g_gateAnswer = c.given;
         EXPECT_TRUE(run_settings("kvtl.cfg", nullptr, CountingGateProc));
         EXPECT_EQ(g_gateCalls, c.calls);
         EXPECT_TRACE(sim::active_chipset().trace(), expected_pass(c.applied));
@@ -235,14 +243,6 @@ TEST(Settings, MissingFileAppliesNothingAndEmptiesTheJournal)
 
 // A failed read ends the pass and drops the line it cut; the lines before it
 // stay applied. The failing read is the last one tried.
-struct FailureCase {
-    const char *name;
-    std::string content;
-    unsigned chunk;
-    int failing_call;
-    std::vector<Applied> applied;
-};
-
 TEST(Settings, AFailedReadEndsThePassWithoutTheLineItCut)
 {
     const std::string lf = "41,5A\n42,11\n43,22\n", crlf = "41,5A\r\n42,11\r\n43,22\r\n";
@@ -251,7 +251,7 @@ TEST(Settings, AFailedReadEndsThePassWithoutTheLineItCut)
     std::string udma;
     for (int i = 0; i < 52; i++)
         udma += "4A,22,7,1\r\n";
-    const FailureCase cases[] = {
+    const EndCase<unsigned> cases[] = {
         {"572-byte file, second read", udma, 0, 2, std::vector<Applied>(46, {0x8000394A, 0x22})},
         {"mid-line", lf, 4, 2, {}},
         {"at the start of a line", lf, 6, 2, {{0x80000041, 0x5A}}},
@@ -259,16 +259,13 @@ TEST(Settings, AFailedReadEndsThePassWithoutTheLineItCut)
         // "41," "5A\r" then the read that would find the LF fails.
         {"after a CR, before its LF", crlf, 3, 3, {}},
     };
-    for (const FailureCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        use_machine(sim::Chipset{});
-        memfs::reset();
-        memfs::put("kvtl.cfg", c.content);
-        memfs::set_chunk(c.chunk);
-        memfs::fail_read(c.failing_call);
+        use_file(c.content, c.given);
+        memfs::fail_read(c.calls);
         load_settings("kvtl.cfg");
         EXPECT_TRACE(sim::active_chipset().trace(), expected_pass(c.applied));
-        EXPECT_EQ(memfs::read_calls(), c.failing_call);
+        EXPECT_EQ(memfs::read_calls(), c.calls);
         EXPECT_EQ(memfs::open_files(), 0);
     }
 }
@@ -343,10 +340,7 @@ TEST(Settings, WatcherIsToldWhatThePassParsed)
     for (const WatchCase &c : cases) {
         for (unsigned chunk = 0; chunk <= 3; chunk++) {
             SCOPED_TRACE(std::string(c.name) + ", chunk " + std::to_string(chunk));
-            use_machine(sim::Chipset{});
-            memfs::reset();
-            memfs::put("kvtl.cfg", c.content);
-            memfs::set_chunk(chunk);
+            use_file(c.content, chunk);
             file_handle file = file_open_read("kvtl.cfg");
             SettingsReader reader;
             reader_start(&reader, file);
