@@ -53,7 +53,9 @@ void cfg_write_byte(std::uint32_t reg, std::uint32_t device, std::uint32_t funct
 // so its address reaches what it reached when it was read (a later line may
 // have moved a bridge's bus numbers), and a register named twice ends with
 // the byte its first entry read. Leaves the journal as it is, so it may run
-// again.
+// again after journal_reapply; not twice in a row: from bytes already back,
+// an entry read where no function answered (on a bus a later line had moved
+// away) can reach a function again and write it the FF it read.
 void journal_restore();
 // Writes each entry's `written` byte again, oldest first: the settings pass
 // once more, without its reads, for a BIOS that set the chipset up anew after

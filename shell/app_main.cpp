@@ -19,9 +19,9 @@ static ATOM g_changedMarker;
 
 // Set by the start-up's last check before the first byte changes.
 static int g_refusal;
-// The fault filter has begun its restore: a fault inside it must not start
-// another.
-static bool g_faultSeen;
+// restore_settings has begun: it runs once (journal_restore), and a fault
+// inside it must not start another.
+static bool g_bytesBack;
 
 static const char MUTEX_NAME[] = INSTANCE_MUTEX_NAME;
 static const char CLASS_NAME[] = TRAY_CLASS_NAME;
@@ -78,6 +78,9 @@ static void stop_box(const char *japanese, const char *english)
 
 void restore_settings()
 {
+    if (g_bytesBack)
+        return;
+    g_bytesBack = true;
     journal_restore();
     if (g_changedMarker) {
         GlobalDeleteAtom(g_changedMarker);
@@ -99,10 +102,7 @@ void restore_settings()
 // handling once the bytes are back.
 static LONG WINAPI FaultProc(EXCEPTION_POINTERS *info)
 {
-    if (!g_faultSeen) {
-        g_faultSeen = true;
-        restore_settings();
-    }
+    restore_settings();
     const EXCEPTION_RECORD *r = info->ExceptionRecord;
     if ((r->ExceptionCode != EXCEPTION_PRIV_INSTRUCTION &&
          r->ExceptionCode != EXCEPTION_ILLEGAL_INSTRUCTION) ||

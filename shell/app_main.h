@@ -23,5 +23,6 @@ const int EXIT_NO_MECHANISM1 = -995;
 // missing icon / menu.
 int app_main(HINSTANCE instance);
 
-// Every journalled byte back, then the marker deleted.
+// Every journalled byte back, then the marker deleted; once only, later
+// calls (a fault after the shutdown, say) do nothing.
 void restore_settings();
