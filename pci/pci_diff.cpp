@@ -80,11 +80,10 @@ struct Text {
     }
     void slot(const PciDumpFunction &f)
     {
-        byte(f.bus, HEX_LOWER);
-        put(':');
-        byte(f.dev, HEX_LOWER);
-        put('.');
-        put(HEX_LOWER[f.fn & 7]);
+        char text[PCI_SLOT_TEXT_MAX];
+        pci_slot_text(text, f.bus, f.dev, f.fn);
+        for (const char *c = text; *c; c++)
+            put(*c);
     }
     int end()
     {

@@ -215,14 +215,8 @@ bool read_line(const char *text, const Line &l, PciDumpFunction *out, int capaci
         for (int i = 0; i < *count; i++) {
             const PciDumpFunction &o = out[i];
             if (o.bus == slot.bus && o.dev == slot.dev && o.fn == slot.fn) {
-                const char name[] = {HEX_LOWER[o.bus >> 4],
-                                     HEX_LOWER[o.bus & 15],
-                                     ':',
-                                     HEX_LOWER[o.dev >> 4],
-                                     HEX_LOWER[o.dev & 15],
-                                     '.',
-                                     HEX_LOWER[o.fn],
-                                     '\0'};
+                char name[PCI_SLOT_TEXT_MAX];
+                pci_slot_text(name, o.bus, o.dev, o.fn);
                 why->put(name);
                 why->put(" again (first on line ");
                 why->number(static_cast<unsigned>(o.line));
@@ -296,6 +290,19 @@ int pci_dump_read(const char *text, unsigned size, PciDumpFunction *out, int cap
     return count;
 }
 
+int pci_slot_text(char *out, unsigned bus, unsigned dev, unsigned fn)
+{
+    out[0] = HEX_LOWER[(bus >> 4) & 15];
+    out[1] = HEX_LOWER[bus & 15];
+    out[2] = ':';
+    out[3] = HEX_LOWER[(dev >> 4) & 1];
+    out[4] = HEX_LOWER[dev & 15];
+    out[5] = '.';
+    out[6] = HEX_LOWER[fn & 7];
+    out[7] = '\0';
+    return 7;
+}
+
 int pci_dump_write(char *out, unsigned bus, unsigned dev, unsigned fn, const unsigned char *bytes,
                    unsigned count)
 {
@@ -309,11 +316,7 @@ int pci_dump_write(char *out, unsigned bus, unsigned dev, unsigned fn, const uns
         while (*s)
             put(*s++);
     };
-    byte(bus);
-    put(':');
-    byte(dev & 0x1F);
-    put('.');
-    put(HEX_LOWER[fn & 7]);
+    n = pci_slot_text(out, bus, dev, fn);
     put(' ');
     byte(bytes[0x0B]);
     byte(bytes[0x0A]);

@@ -17,7 +17,6 @@ inline bool pci_dump_known(const PciDumpFunction &f, unsigned reg)
     return (f.known[(reg >> 3) & 31] >> (reg & 7)) & 1;
 }
 
-
 struct PciDumpError {
     int line;       // 0: about the whole dump
     char what[160]; // without the "line N: " prefix
@@ -32,6 +31,11 @@ struct PciDumpError {
 // Otherwise the number of functions, in dump order.
 int pci_dump_read(const char *text, unsigned size, PciDumpFunction *out, int capacity,
                   PciDumpError *error);
+
+// A function's place as lspci names it, "bb:dd.f" (device and function
+// masked to their 5 and 3 bits), ended by a 0; returns its length, 7.
+const int PCI_SLOT_TEXT_MAX = 8;
+int pci_slot_text(char *out, unsigned bus, unsigned dev, unsigned fn);
 
 // Room for one function written out, 256 bytes shown.
 const int PCI_DUMP_BLOCK_MAX = 1024;

@@ -76,8 +76,8 @@ std::string format(const PortOp &op)
 
 std::string format(const Bdf &b)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02x:%02x.%x", b.bus & 0xFF, b.dev & 0x1F, b.fn & 7);
+    char text[PCI_SLOT_TEXT_MAX];
+    pci_slot_text(text, b.bus, b.dev, b.fn);
     return text;
 }
 

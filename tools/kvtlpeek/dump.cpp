@@ -4,8 +4,6 @@
 #include "pci_dump.h"
 #include "pci_header.h"
 
-static const unsigned SECONDARY_BUS = 0x19; // a CardBus bridge's card bus too
-
 static std::uint8_t g_space[256];
 static std::uint8_t g_busQueue[256];
 static std::uint32_t g_busSeen[8]; // one bit per bus number
@@ -34,7 +32,7 @@ static void show_function(unsigned bus, unsigned dev, unsigned fn, std::uint32_t
     out_text(block);
     unsigned layout = pci_header_layout(g_space[PCI_HEADER_TYPE]);
     if (layout == 1 || layout == 2)
-        queue_bus(g_space[SECONDARY_BUS]);
+        queue_bus(g_space[PCI_SECONDARY_BUS]); // a CardBus bridge's card bus too
 }
 
 void dump_machine(bool header_only)

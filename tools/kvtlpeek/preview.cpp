@@ -11,6 +11,7 @@
 #include "pci_bits.h"
 #include "pci_caps.h"
 #include "pci_config.h"
+#include "pci_dump.h"
 #include "pci_header.h"
 #include "pci_names.h"
 #include "settings.h"
@@ -27,8 +28,10 @@ static char g_lines[24]; // "12" or "12-14"
 
 static void show_register(std::uint32_t address, std::uint16_t port)
 {
-    out_format("%02x:%02x.%x  %02x", conf1_bus(address), conf1_device(address),
-               conf1_function(address), conf1_register(address, port));
+    char slot[PCI_SLOT_TEXT_MAX];
+    pci_slot_text(slot, conf1_bus(address), conf1_device(address), conf1_function(address));
+    out_text(slot);
+    out_format("  %02x", conf1_register(address, port));
 }
 
 // The lines a journal entry came from into g_lines; their length.

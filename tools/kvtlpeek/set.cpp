@@ -17,8 +17,9 @@ static const char *g_regText; // as given: a register past FF is told as typed
 // `b`; the status for it.
 static int no_line(const char *reason, unsigned a = 0, unsigned b = 0)
 {
-    char text[256];
-    int n = wsprintfA(text, "kvtlpeek: %02x:%02x.%x register %s: ", g_bus, g_dev, g_fn, g_regText);
+    char text[256], slot[PCI_SLOT_TEXT_MAX];
+    pci_slot_text(slot, g_bus, g_dev, g_fn);
+    int n = wsprintfA(text, "kvtlpeek: %s register %s: ", slot, g_regText);
     wsprintfA(text + n, reason, a, b);
     err_text(text);
     err_text("\r\n");
