@@ -185,24 +185,32 @@ Function *Chipset::find(Bdf at)
     return const_cast<Function *>(static_cast<const Chipset *>(this)->function(at));
 }
 
-bool Chipset::load_lspci(const std::string &text, std::string *error)
+bool read_lspci(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error)
 {
     // As many functions as the dump has slot lines, at most all that
     // configuration space can hold.
     size_t lines = 1;
     for (char c : text)
         lines += c == '\n' || c == '\r';
-    std::vector<PciDumpFunction> found(std::min<size_t>(lines, 256 * 256));
+    out->resize(std::min<size_t>(lines, 256 * 256));
     PciDumpError e;
-    int n = pci_dump_read(text.data(), static_cast<unsigned>(text.size()), found.data(),
-                          static_cast<int>(found.size()), &e);
+    int n = pci_dump_read(text.data(), static_cast<unsigned>(text.size()), out->data(),
+                          static_cast<int>(out->size()), &e);
     if (n < 0) {
         if (error)
             *error = e.line ? "line " + std::to_string(e.line) + ": " + e.what : e.what;
         return false;
     }
-    for (int i = 0; i < n; i++) {
-        const PciDumpFunction &d = found[static_cast<size_t>(i)];
+    out->resize(static_cast<size_t>(n));
+    return true;
+}
+
+bool Chipset::load_lspci(const std::string &text, std::string *error)
+{
+    std::vector<PciDumpFunction> found;
+    if (!read_lspci(text, &found, error))
+        return false;
+    for (const PciDumpFunction &d : found) {
         std::array<std::uint8_t, 256> bytes;
         std::copy(d.bytes, d.bytes + 256, bytes.begin());
         Bdf at{d.bus, d.dev, d.fn};

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "pci_dump.h"
+
 namespace sim
 {
 
@@ -149,6 +151,11 @@ private:
 // adapter 01:00.0, an NE2000 card 00:0b.0 that answers on every function
 // number, and a PCI-to-PCI bridge 00:0c.0 with a network card 02:04.0 behind it.
 Chipset default_machine();
+
+// The functions of an "lspci -x/-xx/-xxx/-xxxx" dump as pci_dump_read
+// takes them; on a dump it refuses, false with "line N: what" (N counted
+// from 1).
+bool read_lspci(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error);
 
 // A bridge's bus numbers: the bus it sits on, the one behind it and the
 // highest one behind it (PCI_PRIMARY_BUS to PCI_SUBORDINATE_BUS).

@@ -180,9 +180,8 @@ TEST(KvtlcheckDiff, EachChangeWrittenOrLeftOutForItsReasonAndTheFileRecreatesAft
         c.change(after);
         std::vector<PciDumpFunction> dumps[2];
         std::string error, settings, table;
-        ASSERT_TRUE(kvtlcheck::read_dump(dump_of(before), &dumps[0], &error)) << error;
-        ASSERT_TRUE(kvtlcheck::read_dump(dump_of(after, c.after_count), &dumps[1], &error))
-            << error;
+        ASSERT_TRUE(sim::read_lspci(dump_of(before), &dumps[0], &error)) << error;
+        ASSERT_TRUE(sim::read_lspci(dump_of(after, c.after_count), &dumps[1], &error)) << error;
         int lines = kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
         // One row per change; a warning line under a row is none.
         const int written = lines_of(c.settings),
@@ -221,8 +220,8 @@ TEST(KvtlcheckDiff, MoreThanSixtyFourLinesWarn)
         after.poke({0, 7, 0}, reg, 0x5A);
     std::vector<PciDumpFunction> dumps[2];
     std::string error, settings, table;
-    ASSERT_TRUE(kvtlcheck::read_dump(dump_of(before), &dumps[0], &error));
-    ASSERT_TRUE(kvtlcheck::read_dump(dump_of(after), &dumps[1], &error));
+    ASSERT_TRUE(sim::read_lspci(dump_of(before), &dumps[0], &error));
+    ASSERT_TRUE(sim::read_lspci(dump_of(after), &dumps[1], &error));
     EXPECT_EQ(kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table), 65);
     EXPECT_NE(table.find("65 changes, 65 settings lines\r\nwarning: Sorvenka applies the first 64 "
                          "lines"),

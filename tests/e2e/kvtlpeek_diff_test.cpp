@@ -39,7 +39,7 @@ TEST(Kvtlpeek, DiffPrintsWhatKvtlcheckPrints)
     std::vector<PciDumpFunction> dumps[2];
     std::string error, settings, table;
     for (int i = 0; i < 2; i++)
-        ASSERT_TRUE(kvtlcheck::read_dump(texts[i], &dumps[i], &error)) << error;
+        ASSERT_TRUE(sim::read_lspci(texts[i], &dumps[i], &error)) << error;
     kvtlcheck::diff_dumps(dumps[0], dumps[1], &settings, &table);
     ASSERT_EQ(settings, "5C,33,0,0\r\n4A,01,7,1\r\n");
 

@@ -111,8 +111,6 @@ std::string render_json(const Report &report);
 bool set_line(const sim::Chipset &machine, sim::Bdf at, unsigned reg, unsigned value, unsigned mask,
               std::string *line, std::vector<std::string> *warnings, std::string *error);
 
-// A machine dump as the library reads it; false with "line N: what".
-bool read_dump(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error);
 // The settings file that turns BEFORE into AFTER, and the table of every
 // change (pci_diff_print); returns the number of settings lines.
 int diff_dumps(const std::vector<PciDumpFunction> &before,

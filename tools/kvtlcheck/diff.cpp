@@ -8,23 +8,6 @@
 namespace kvtlcheck
 {
 
-bool read_dump(const std::string &text, std::vector<PciDumpFunction> *out, std::string *error)
-{
-    size_t lines = 1;
-    for (char c : text)
-        lines += c == '\n' || c == '\r';
-    out->resize(std::min<size_t>(lines, 256 * 256));
-    PciDumpError e;
-    int n = pci_dump_read(text.data(), static_cast<unsigned>(text.size()), out->data(),
-                          static_cast<int>(out->size()), &e);
-    if (n < 0) {
-        *error = e.line ? "line " + std::to_string(e.line) + ": " + e.what : e.what;
-        return false;
-    }
-    out->resize(static_cast<size_t>(n));
-    return true;
-}
-
 namespace
 {
 

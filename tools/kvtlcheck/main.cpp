@@ -78,7 +78,7 @@ int diff(const std::string &before_path, const std::string &after_path)
         std::string text, error;
         if (!read_text(*paths[i], &text))
             return fail("cannot open machine dump " + *paths[i]);
-        if (!kvtlcheck::read_dump(text, &dumps[i], &error))
+        if (!sim::read_lspci(text, &dumps[i], &error))
             return fail(*paths[i] + ": " + error);
     }
     std::string settings, table;
