@@ -82,8 +82,7 @@ struct Text {
     {
         char text[PCI_SLOT_TEXT_MAX];
         pci_slot_text(text, f.bus, f.dev, f.fn);
-        for (const char *c = text; *c; c++)
-            put(*c);
+        put(text);
     }
     int end()
     {

@@ -1,8 +1,6 @@
 // kvtlcheck --diff: the library's diff over two dump files.
 #include "check.h"
 
-#include <algorithm>
-
 #include "pci_diff.h"
 
 namespace kvtlcheck
